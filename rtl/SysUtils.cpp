@@ -1,0 +1,76 @@
+#include "SysUtils.h"
+
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+Exception::Exception(std::string message, int helpContext)
+    : FMessage(std::move(message)), FHelpContext(helpContext) {}
+
+Exception::~Exception() = default;
+
+std::string SysErrorMessage(unsigned long errorCode) {
+    char* buffer = nullptr;
+    DWORD len = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                   FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                               nullptr, errorCode, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    std::string text;
+    if (buffer != nullptr) {
+        text.assign(buffer, len);
+        LocalFree(buffer);
+    }
+    while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
+        text.pop_back();
+    return text;
+}
+
+void RaiseLastOSError() {
+    RaiseLastOSError(GetLastError());
+}
+
+void RaiseLastOSError(unsigned long errorCode) {
+    if (errorCode != 0)
+        throw EOSError(Format("System Error.  Code: %d.\r\n%s", static_cast<int>(errorCode),
+                              SysErrorMessage(errorCode).c_str()),
+                       errorCode);
+    throw EOSError("A call to an OS function failed", 0);
+}
+
+std::string Format(const char* fmt, ...) {
+    va_list args;
+    va_start(args, fmt);
+    va_list copy;
+    va_copy(copy, args);
+    int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+    va_end(copy);
+    std::string result;
+    if (needed > 0) {
+        std::vector<char> buffer(static_cast<size_t>(needed) + 1);
+        std::vsnprintf(buffer.data(), buffer.size(), fmt, args);
+        result.assign(buffer.data(), static_cast<size_t>(needed));
+    }
+    va_end(args);
+    return result;
+}
+
+std::string IntToStr(long long value) {
+    return Format("%lld", value);
+}
+
+std::string LowerCaseAZ(std::string s) {
+    for (char& c : s)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return s;
+}
+
+std::string Trim(const std::string& s) {
+    size_t first = 0, last = s.size();
+    while (first < last && static_cast<unsigned char>(s[first]) <= ' ')
+        ++first;
+    while (last > first && static_cast<unsigned char>(s[last - 1]) <= ' ')
+        --last;
+    return s.substr(first, last - first);
+}
