@@ -1,0 +1,321 @@
+#include "SvcMgr.h"
+
+#include "SysUtils.h"
+
+TServiceApplication ServiceApplication;
+
+std::function<int(const std::string&, const std::string&, UINT)>
+    TServiceApplication::MessageBoxHook;
+
+namespace {
+
+// The one service of this process, for the ServiceMain trampoline.
+TService* g_service = nullptr;
+
+void WINAPI ServiceMainProc(DWORD argc, LPSTR* argv) {
+    if (g_service != nullptr)
+        g_service->Main(argc, argv);
+}
+
+int ShowMessage(const std::string& text, const std::string& caption, UINT flags) {
+    if (TServiceApplication::MessageBoxHook)
+        return TServiceApplication::MessageBoxHook(text, caption, flags);
+    return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
+}
+
+// Closes a service control manager handle, keeping the thread's last error.
+struct ScHandle {
+    SC_HANDLE h;
+    explicit ScHandle(SC_HANDLE handle) : h(handle) {}
+    ~ScHandle() {
+        if (h != nullptr) {
+            DWORD e = GetLastError();
+            CloseServiceHandle(h);
+            SetLastError(e);
+        }
+    }
+    ScHandle(const ScHandle&) = delete;
+    ScHandle& operator=(const ScHandle&) = delete;
+};
+
+}  // namespace
+
+// ---- TService
+
+TService::TService(std::string name)
+    : Name(std::move(name)), DisplayName(Name),
+      FControlEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
+    InitializeCriticalSection(&FLock);
+    if (FControlEvent == nullptr)
+        RaiseLastOSError();
+}
+
+TService::~TService() {
+    CloseHandle(FControlEvent);
+    DeleteCriticalSection(&FLock);
+}
+
+std::string TService::ImagePath() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            RaiseLastOSError();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+DWORD TService::AcceptedControls() const {
+    if (FStatus == TCurrentStatus::csStartPending)
+        return 0;
+    DWORD accepted = SERVICE_ACCEPT_SHUTDOWN;
+    if (AllowStop)
+        accepted |= SERVICE_ACCEPT_STOP;
+    if (AllowPause)
+        accepted |= SERVICE_ACCEPT_PAUSE_CONTINUE;
+    return accepted;
+}
+
+void TService::ReportStatus() {
+    if (FStatusHandle == nullptr)
+        return;
+    SERVICE_STATUS status{};
+    status.dwServiceType = ServiceType | (Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
+    status.dwCurrentState = static_cast<DWORD>(FStatus);
+    status.dwControlsAccepted = AcceptedControls();
+    bool pending = FStatus == TCurrentStatus::csStartPending ||
+                   FStatus == TCurrentStatus::csStopPending ||
+                   FStatus == TCurrentStatus::csContinuePending ||
+                   FStatus == TCurrentStatus::csPausePending;
+    if (pending) {
+        status.dwCheckPoint = ++FCheckPoint;
+        status.dwWaitHint = WaitHint;
+    } else {
+        FCheckPoint = 0;
+    }
+    if (ErrCode != 0) {
+        status.dwWin32ExitCode = ERROR_SERVICE_SPECIFIC_ERROR;
+        status.dwServiceSpecificExitCode = ErrCode;
+    } else {
+        status.dwWin32ExitCode = Win32ErrCode;
+    }
+    SetServiceStatus(FStatusHandle, &status);
+}
+
+void TService::SetStatus(TCurrentStatus value) {
+    if (value != FStatus)
+        FCheckPoint = 0;
+    FStatus = value;
+    ReportStatus();
+}
+
+void TService::Controller(DWORD code) {
+    if (code == SERVICE_CONTROL_INTERROGATE) {
+        // Answered on the caller's thread: the service thread may be busy.
+        ReportStatus();
+        return;
+    }
+    EnterCriticalSection(&FLock);
+    FControls.push_back(code);
+    LeaveCriticalSection(&FLock);
+    SetEvent(FControlEvent);
+}
+
+DWORD TService::NextControl() {
+    for (;;) {
+        EnterCriticalSection(&FLock);
+        if (!FControls.empty()) {
+            DWORD code = FControls.front();
+            FControls.pop_front();
+            LeaveCriticalSection(&FLock);
+            return code;
+        }
+        LeaveCriticalSection(&FLock);
+        WaitForSingleObject(FControlEvent, INFINITE);
+    }
+}
+
+void TService::Main(DWORD argc, LPSTR* argv) {
+    Params.clear();
+    for (DWORD i = 0; i < argc; ++i)
+        Params.emplace_back(argv[i] != nullptr ? argv[i] : "");
+    FStatusHandle = RegisterServiceCtrlHandlerA(Name.c_str(), GetServiceController());
+    if (FStatusHandle == nullptr)
+        return;
+
+    SetStatus(TCurrentStatus::csStartPending);
+    bool started = true;
+    try {
+        if (OnStart)
+            OnStart(this, started);
+    } catch (...) {
+        // The handler should have caught it; a start that raised did not start.
+        started = false;
+    }
+    if (!started) {
+        SetStatus(TCurrentStatus::csStopped);
+        return;
+    }
+    SetStatus(TCurrentStatus::csRunning);
+
+    for (;;) {
+        DWORD code = NextControl();
+        switch (code) {
+        case SERVICE_CONTROL_STOP: {
+            SetStatus(TCurrentStatus::csStopPending);
+            bool stopped = true;
+            try {
+                if (OnStop)
+                    OnStop(this, stopped);
+            } catch (...) {
+            }
+            if (stopped) {
+                SetStatus(TCurrentStatus::csStopped);
+                return;
+            }
+            SetStatus(TCurrentStatus::csRunning);
+            break;
+        }
+        case SERVICE_CONTROL_SHUTDOWN:
+            SetStatus(TCurrentStatus::csStopPending);
+            try {
+                if (OnShutdown)
+                    OnShutdown(this);
+            } catch (...) {
+            }
+            SetStatus(TCurrentStatus::csStopped);
+            return;
+        default:
+            ReportStatus();
+            break;
+        }
+    }
+}
+
+void TService::Install() {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (scm.h == nullptr)
+        RaiseLastOSError();
+
+    // Dependencies as a double-NUL-terminated list; groups carry their prefix.
+    std::string deps;
+    for (const TDependency& d : Dependencies) {
+        if (d.IsGroup)
+            deps += SC_GROUP_IDENTIFIERA;
+        deps += d.Name;
+        deps += '\0';
+    }
+    deps += '\0';
+
+    // A path with blanks is quoted, so that the service control manager cannot
+    // take a prefix of it ("C:\Program") for the program to run.
+    std::string path = ImagePath();
+    if (path.find(' ') != std::string::npos)
+        path = "\"" + path + "\"";
+
+    DWORD type = ServiceType | (Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
+    ScHandle svc(CreateServiceA(scm.h, Name.c_str(), DisplayName.c_str(), SERVICE_ALL_ACCESS, type,
+                                StartType, ErrorSeverity, path.c_str(), nullptr, nullptr,
+                                deps.c_str(),
+                                ServiceStartName.empty() ? nullptr : ServiceStartName.c_str(),
+                                Password.empty() ? nullptr : Password.c_str()));
+    if (svc.h == nullptr)
+        RaiseLastOSError();
+}
+
+void TService::Uninstall() {
+    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (scm.h == nullptr)
+        RaiseLastOSError();
+    ScHandle svc(OpenServiceA(scm.h, Name.c_str(), SERVICE_ALL_ACCESS));
+    if (svc.h == nullptr)
+        RaiseLastOSError();
+    if (!DeleteService(svc.h))
+        RaiseLastOSError();
+}
+
+// ---- TServiceApplication
+
+bool FindCmdLineSwitch(const std::vector<std::string>& args, const std::string& name) {
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a.size() == name.size() + 1 && (a[0] == '/' || a[0] == '-') &&
+            CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.c_str() + 1,
+                           static_cast<int>(name.size()), name.c_str(),
+                           static_cast<int>(name.size())) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
+void TServiceApplication::CreateForm(TService* service) {
+    FService.reset(service);
+}
+
+int TServiceApplication::Run() {
+    std::vector<std::string> args;
+    for (int i = 0; i < __argc; ++i)
+        args.emplace_back(__argv[i]);
+    return Run(args);
+}
+
+int TServiceApplication::Run(const std::vector<std::string>& args) {
+    TService* service = FService.get();
+    if (service == nullptr)
+        return 1;
+    bool install = FindCmdLineSwitch(args, "INSTALL");
+    bool uninstall = FindCmdLineSwitch(args, "UNINSTALL");
+    if (install || uninstall) {
+        bool silent = FindCmdLineSwitch(args, "SILENT");
+        try {
+            if (install)
+                service->Install();
+            else
+                service->Uninstall();
+        } catch (const Exception& e) {
+            std::string text = Format("Service \"%s\" failed to %s with error: \"%s\"",
+                                      service->DisplayName.c_str(),
+                                      install ? "install" : "uninstall", e.Message().c_str());
+            ShowMessage(text, Title, MB_OK | MB_ICONERROR);
+            return 1;
+        }
+        if (!silent)
+            ShowMessage(install ? "Service installed successfully"
+                                : "Service uninstalled successfully",
+                        Title, MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+
+    // The dispatcher runs on a thread of its own; this thread waits for it.
+    g_service = service;
+    static SERVICE_TABLE_ENTRYA table[2];
+    static std::string name;
+    name = service->Name;
+    table[0].lpServiceName = &name[0];
+    table[0].lpServiceProc = ServiceMainProc;
+    table[1] = SERVICE_TABLE_ENTRYA{nullptr, nullptr};
+
+    struct DispatchResult {
+        BOOL ok;
+        DWORD error;
+    } result{FALSE, 0};
+    HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID p) -> DWORD {
+            auto* r = static_cast<DispatchResult*>(p);
+            r->ok = StartServiceCtrlDispatcherA(table);
+            r->error = r->ok ? 0 : GetLastError();
+            return 0;
+        },
+        &result, 0, nullptr);
+    if (thread == nullptr)
+        return 1;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    g_service = nullptr;
+    return result.ok ? 0 : static_cast<int>(result.error);
+}
