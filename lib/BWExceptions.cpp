@@ -1,0 +1,5 @@
+#include "BWExceptions.h"
+
+#include <utility>
+
+ETracedException::ETracedException(std::string message) : Exception(std::move(message)) {}
