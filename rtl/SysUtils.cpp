@@ -66,6 +66,11 @@ std::string LowerCaseAZ(std::string s) {
     return s;
 }
 
+std::string ExtractFileName(const std::string& path) {
+    size_t delimiter = path.find_last_of("\\:");
+    return delimiter == std::string::npos ? path : path.substr(delimiter + 1);
+}
+
 std::string Trim(const std::string& s) {
     size_t first = 0, last = s.size();
     while (first < last && static_cast<unsigned char>(s[first]) <= ' ')

@@ -69,5 +69,9 @@ std::string IntToStr(long long value);
 // Names of services and programs are matched this way, then byte for byte.
 std::string LowerCaseAZ(std::string s);
 
+// The file-name part of a path: the text after the last backslash or colon,
+// the whole path when it has neither.
+std::string ExtractFileName(const std::string& path);
+
 // Strips blanks and control characters (bytes up to 0x20) at both ends.
 std::string Trim(const std::string& s);
