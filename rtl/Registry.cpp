@@ -1,0 +1,246 @@
+#include "Registry.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "Classes.h"
+#include "SysUtils.h"
+
+namespace {
+
+[[noreturn]] void RaiseRegistry(const char* text, const std::string& name) {
+    throw ERegistryException(Format(text, name.c_str()));
+}
+
+// Closes a key opened for one step; keeps the thread's last error.
+class TKeyHolder {
+public:
+    explicit TKeyHolder(HKEY key) : FKey(key) {}
+    ~TKeyHolder() {
+        DWORD saved = GetLastError();
+        RegCloseKey(FKey);
+        SetLastError(saved);
+    }
+    TKeyHolder(const TKeyHolder&) = delete;
+    TKeyHolder& operator=(const TKeyHolder&) = delete;
+    HKEY Get() const { return FKey; }
+
+private:
+    HKEY FKey;
+};
+
+enum class TNameKind { Values, Keys };
+
+void ListNames(HKEY key, TNameKind kind, TStringList& names) {
+    names.Clear();
+    if (key == nullptr)
+        return;
+    DWORD subkeyCount = 0, maxSubkeyLen = 0, valueCount = 0, maxValueNameLen = 0;
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkeyLen, nullptr,
+                         &valueCount, &maxValueNameLen, nullptr, nullptr,
+                         nullptr) != ERROR_SUCCESS)
+        return;
+    const DWORD count = kind == TNameKind::Values ? valueCount : subkeyCount;
+    std::vector<char> buffer((kind == TNameKind::Values ? maxValueNameLen : maxSubkeyLen) + 1);
+    for (DWORD i = 0; i < count; ++i) {
+        LONG rc;
+        DWORD len;
+        for (;;) {
+            len = static_cast<DWORD>(buffer.size());
+            rc = kind == TNameKind::Values
+                     ? RegEnumValueA(key, i, buffer.data(), &len, nullptr, nullptr, nullptr,
+                                     nullptr)
+                     : RegEnumKeyExA(key, i, buffer.data(), &len, nullptr, nullptr, nullptr,
+                                     nullptr);
+            // The longest length is counted in characters; a name in a
+            // multi-byte code page can need more bytes than that.
+            if (rc != ERROR_MORE_DATA || buffer.size() >= 65536)
+                break;
+            buffer.resize(buffer.size() * 2);
+        }
+        // A failure here means the key changed under us (an entry deleted
+        // meanwhile): stop rather than add a name that is not there.
+        if (rc != ERROR_SUCCESS)
+            break;
+        names.Add(std::string(buffer.data(), len));
+    }
+}
+
+bool DeleteTree(HKEY parent, const std::string& name) {
+    // An empty name would open the parent itself and delete it.
+    if (name.empty())
+        return false;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
+        TKeyHolder holder(key);
+        DWORD subkeyCount = 0, maxSubkeyLen = 0;
+        if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkeyLen, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+            std::vector<char> buffer(maxSubkeyLen + 1);
+            // From the last index down, so deleting one does not shift the
+            // indexes still to come.
+            for (DWORD i = subkeyCount; i-- > 0;) {
+                DWORD len = static_cast<DWORD>(buffer.size());
+                LONG rc = RegEnumKeyExA(key, i, buffer.data(), &len, nullptr, nullptr, nullptr,
+                                        nullptr);
+                if (rc == ERROR_MORE_DATA) {
+                    buffer.resize(buffer.size() * 2 + 256);
+                    len = static_cast<DWORD>(buffer.size());
+                    rc = RegEnumKeyExA(key, i, buffer.data(), &len, nullptr, nullptr, nullptr,
+                                       nullptr);
+                }
+                if (rc == ERROR_SUCCESS)
+                    DeleteTree(key, std::string(buffer.data(), len));
+            }
+        }
+    }
+    return RegDeleteKeyA(parent, name.c_str()) == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+TRegistry::TRegistry() = default;
+
+TRegistry::~TRegistry() {
+    CloseKey();
+}
+
+void TRegistry::CloseKey() {
+    if (FCurrentKey == nullptr)
+        return;
+    DWORD saved = GetLastError();
+    RegCloseKey(FCurrentKey);
+    SetLastError(saved);
+    FCurrentKey = nullptr;
+    FCurrentPath.clear();
+}
+
+bool TRegistry::OpenKeyReadOnly(const std::string& key) {
+    CloseKey();
+    static const REGSAM accesses[] = {
+        KEY_READ,
+        STANDARD_RIGHTS_READ | KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS,
+        KEY_QUERY_VALUE,
+    };
+    for (REGSAM access : accesses) {
+        HKEY opened = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, access, &opened) == ERROR_SUCCESS) {
+            FCurrentKey = opened;
+            FCurrentPath = key;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool TRegistry::OpenOrCreateKey(const std::string& key) {
+    CloseKey();
+    HKEY opened = nullptr;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &opened, &disposition) != ERROR_SUCCESS)
+        return false;
+    FCurrentKey = opened;
+    FCurrentPath = key;
+    return true;
+}
+
+bool TRegistry::ValueExists(const std::string& name) const {
+    return FCurrentKey != nullptr &&
+           RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+               ERROR_SUCCESS;
+}
+
+std::string TRegistry::ReadString(const std::string& name) const {
+    if (FCurrentKey == nullptr)
+        return std::string();
+    DWORD type = 0, size = 0;
+    if (RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        size == 0)
+        return std::string();
+    std::vector<char> buffer(size);
+    if (RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
+        RaiseRegistry("Failed to get data for '%s'", name);
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        RaiseRegistry("Invalid data type for '%s'", name);
+    // The stored text need not end with a NUL, nor end at the first one.
+    size_t len = 0;
+    while (len < size && buffer[len] != '\0')
+        ++len;
+    return std::string(buffer.data(), len);
+}
+
+std::int32_t TRegistry::ReadInteger(const std::string& name) const {
+    std::int32_t value = 0;
+    DWORD type = 0, size = sizeof(value);
+    if (FCurrentKey == nullptr ||
+        RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+        RaiseRegistry("Failed to get data for '%s'", name);
+    if (type != REG_DWORD)
+        RaiseRegistry("Invalid data type for '%s'", name);
+    return value;
+}
+
+bool TRegistry::ReadBool(const std::string& name) const {
+    return ReadInteger(name) != 0;
+}
+
+TDateTime TRegistry::ReadDateTime(const std::string& name) const {
+    double value = 0;
+    DWORD type = 0, size = sizeof(value);
+    if (FCurrentKey == nullptr ||
+        RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
+        RaiseRegistry("Failed to get data for '%s'", name);
+    if (type != REG_BINARY || size != sizeof(value))
+        RaiseRegistry("Invalid data type for '%s'", name);
+    return value;
+}
+
+namespace {
+
+void SetValue(HKEY key, const std::string& name, DWORD type, const void* data, DWORD size) {
+    if (key == nullptr ||
+        RegSetValueExA(key, name.c_str(), 0, type, static_cast<const BYTE*>(data), size) !=
+            ERROR_SUCCESS)
+        RaiseRegistry("Failed to set data for '%s'", name);
+}
+
+}  // namespace
+
+void TRegistry::WriteString(const std::string& name, const std::string& value) {
+    SetValue(FCurrentKey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+}
+
+void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
+    SetValue(FCurrentKey, name, REG_DWORD, &value, sizeof(value));
+}
+
+void TRegistry::WriteBool(const std::string& name, bool value) {
+    WriteInteger(name, value ? 1 : 0);
+}
+
+void TRegistry::WriteDateTime(const std::string& name, TDateTime value) {
+    SetValue(FCurrentKey, name, REG_BINARY, &value, sizeof(value));
+}
+
+void TRegistry::GetValueNames(TStringList& names) const {
+    ListNames(FCurrentKey, TNameKind::Values, names);
+}
+
+void TRegistry::GetKeyNames(TStringList& names) const {
+    ListNames(FCurrentKey, TNameKind::Keys, names);
+}
+
+bool TRegistry::DeleteValue(const std::string& name) {
+    return FCurrentKey != nullptr && RegDeleteValueA(FCurrentKey, name.c_str()) == ERROR_SUCCESS;
+}
+
+bool TRegistry::DeleteKey(const std::string& name) {
+    return DeleteTree(FCurrentKey != nullptr ? FCurrentKey : HKEY_LOCAL_MACHINE, name);
+}
