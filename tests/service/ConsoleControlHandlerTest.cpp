@@ -107,12 +107,15 @@ TEST(ConsoleControlHandler, HandlerMayClearItsOwnEventWhileRunning) {
 // releases over and over. Each cycle's handler checks that its cycle is still
 // live: once the last release (or the clearing) has returned, no call may run
 // it again. Without the lock a routine that had read the instance just before
-// the release would run the handler of a freed owner.
+// the release would run the handler of a freed owner. Each cycle waits until
+// the routine has run its handler once, so the release always meets a caller
+// that is busy calling.
 TEST(ConsoleControlHandler, RoutineRacingReleaseNeverReachesAReleasedInstance) {
     std::atomic<bool> stop{false};
     std::atomic<long> calls{0};
     std::atomic<long> lateCalls{0};
     std::atomic<int> liveCycle{-1};
+    HANDLE called = CreateEventA(nullptr, FALSE, FALSE, nullptr);
 
     HANDLE caller = CreateThread(
         nullptr, 0,
@@ -127,36 +130,43 @@ TEST(ConsoleControlHandler, RoutineRacingReleaseNeverReachesAReleasedInstance) {
         &stop, 0, nullptr);
     ASSERT_NE(caller, nullptr);
 
+    const int kCycles = 400;
     int cycles = 0;
-    for (; cycles < 20000 && (cycles < 500 || calls.load() < 200); ++cycles) {
+    for (; cycles < kCycles; ++cycles) {
         TConsoleControlHandler* handler = AcquireConsoleControlHandler();
         liveCycle = cycles;
         const int mine = cycles;
+        ResetEvent(called);
         handler->SetOnShutdown([&, mine](TObject*) {
             ++calls;
             if (liveCycle.load() != mine)
                 ++lateCalls;
+            SetEvent(called);
         });
+        if (WaitForSingleObject(called, 10000) != WAIT_OBJECT_0) {
+            handler->SetOnShutdown(nullptr);
+            ReleaseConsoleControlHandler();
+            break;
+        }
         if (cycles % 3 == 0) {
             // A second user comes and goes; the instance must survive it.
             AcquireConsoleControlHandler();
             ReleaseConsoleControlHandler();
         }
-        if (cycles % 2 == 0)
+        if (cycles % 2 == 0) {
             handler->SetOnShutdown(nullptr);  // the monitor clears before it releases
-        if (cycles % 2 == 0)
-            liveCycle = -1;  // after clearing, the old handler may not run
+            liveCycle = -1;                   // after clearing, the old handler may not run
+        }
         ReleaseConsoleControlHandler();
         liveCycle = -1;  // after the last release, nothing may run
-        if (cycles % 64 == 0)
-            SwitchToThread();
     }
     stop = true;
     WaitForSingleObject(caller, INFINITE);
     CloseHandle(caller);
+    CloseHandle(called);
 
+    EXPECT_EQ(cycles, kCycles) << "the routine stopped reaching the handler";
     EXPECT_EQ(lateCalls.load(), 0);
-    EXPECT_GE(calls.load(), 200) << "the routine was hardly ever dispatched in " << cycles
-                                 << " cycles";
+    EXPECT_GE(calls.load(), kCycles);
     EXPECT_EQ(ConsoleControlHandlerRefCount(), 0);
 }
