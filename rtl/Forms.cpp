@@ -1,0 +1,805 @@
+#include "Forms.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+#include "Dialogs.h"
+#include "SysUtils.h"
+
+namespace {
+
+void InitControlsOnce() {
+    static const bool done = [] {
+        INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
+                                                  ICC_LISTVIEW_CLASSES | ICC_BAR_CLASSES};
+        InitCommonControlsEx(&icc);
+        return true;
+    }();
+    (void)done;
+}
+
+std::string WindowText(HWND hwnd) {
+    int len = GetWindowTextLengthA(hwnd);
+    std::string s(static_cast<size_t>(len) + 1, '\0');
+    len = GetWindowTextA(hwnd, &s[0], len + 1);
+    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
+    return s;
+}
+
+// A dialog template header (DLGTEMPLATEEX) with no items, built in memory.
+std::vector<WORD> EmptyDialogTemplate(DWORD style, DWORD exStyle) {
+    std::vector<WORD> t;
+    auto dword = [&t](DWORD v) {
+        t.push_back(LOWORD(v));
+        t.push_back(HIWORD(v));
+    };
+    auto wstr = [&t](const wchar_t* s) {
+        do t.push_back(static_cast<WORD>(*s)); while (*s++);
+    };
+    t.push_back(1);       // dlgVer
+    t.push_back(0xFFFF);  // signature: extended template
+    dword(0);             // helpID
+    dword(exStyle);
+    dword((style & ~WS_VISIBLE) | DS_SETFONT | DS_FIXEDSYS);
+    t.push_back(0);  // no items
+    t.push_back(0);  // x, y, cx, cy: the size is set in pixels afterwards
+    t.push_back(0);
+    t.push_back(100);
+    t.push_back(50);
+    t.push_back(0);  // no menu
+    t.push_back(0);  // the dialog class
+    wstr(L"");       // caption, set afterwards in the ANSI code page
+    t.push_back(8);    // point size
+    t.push_back(400);  // weight
+    t.push_back(0x0100);  // italic 0, charset DEFAULT_CHARSET
+    wstr(L"MS Shell Dlg");
+    return t;
+}
+
+// The help ids of an extended template's dialog (id 0) and controls. Windows
+// gives them to the controls itself; Wine does not, so the form sets them.
+std::vector<std::pair<int, DWORD>> TemplateHelpIds(const BYTE* data, size_t size) {
+    std::vector<std::pair<int, DWORD>> result;
+    const BYTE* end = data + size;
+    auto word = [&](const BYTE* p) { return p + 2 <= end ? *reinterpret_cast<const WORD*>(p) : 0; };
+    auto dword = [&](const BYTE* p) { return p + 4 <= end ? *reinterpret_cast<const DWORD*>(p) : 0; };
+    auto skipSzOrOrd = [&](const BYTE* p) {
+        WORD first = word(p);
+        if (first == 0xFFFF)
+            return p + 4;
+        while (p + 2 <= end && word(p) != 0)
+            p += 2;
+        return p + 2;
+    };
+    auto align4 = [&](const BYTE* p) {
+        return data + ((static_cast<size_t>(p - data) + 3) & ~static_cast<size_t>(3));
+    };
+    if (size < 26 || word(data) != 1 || word(data + 2) != 0xFFFF)
+        return result;
+    result.emplace_back(0, dword(data + 4));
+    DWORD style = dword(data + 12);
+    WORD items = word(data + 16);
+    const BYTE* p = data + 26;
+    p = skipSzOrOrd(p);  // menu
+    p = skipSzOrOrd(p);  // class
+    p = skipSzOrOrd(p);  // title
+    if (style & (DS_SETFONT | DS_SHELLFONT)) {
+        p += 6;  // point size, weight, italic, charset
+        p = skipSzOrOrd(p);
+    }
+    for (WORD i = 0; i < items && p < end; ++i) {
+        p = align4(p);
+        if (p + 24 > end)
+            break;
+        DWORD helpId = dword(p);
+        int id = static_cast<int>(dword(p + 20));
+        p += 24;
+        p = skipSzOrOrd(p);  // class
+        p = skipSzOrOrd(p);  // title
+        p += 2 + word(p);    // creation data
+        if (helpId != 0)
+            result.emplace_back(id, helpId);
+    }
+    return result;
+}
+
+BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
+    auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
+    if (hwnd != list->first && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
+        list->second.push_back(hwnd);
+    return TRUE;
+}
+
+}  // namespace
+
+// ---- TControl ---------------------------------------------------------------
+
+TControl::TControl(TForm* form, HWND handle) : FForm(form), FHandle(handle) {}
+
+int TControl::Id() const { return GetDlgCtrlID(FHandle); }
+
+std::string TControl::Text() const { return WindowText(FHandle); }
+
+void TControl::SetText(const std::string& text) { SetWindowTextA(FHandle, text.c_str()); }
+
+bool TControl::Enabled() const { return IsWindowEnabled(FHandle) != FALSE; }
+
+void TControl::SetEnabled(bool value) { EnableWindow(FHandle, value ? TRUE : FALSE); }
+
+bool TControl::Visible() const { return (GetWindowLongA(FHandle, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+void TControl::SetVisible(bool value) { ShowWindow(FHandle, value ? SW_SHOWNA : SW_HIDE); }
+
+void TControl::SetFocus() {
+    FForm->FActiveControl = FHandle;
+    // A form not yet on screen focuses the control when it appears.
+    if (FForm->Visible())
+        SendMessageA(FForm->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(FHandle), TRUE);
+}
+
+bool TControl::Focused() const {
+    HWND focus = GetFocus();
+    return focus != nullptr && (focus == FHandle || IsChild(FHandle, focus));
+}
+
+int TControl::HelpContext() const { return static_cast<int>(GetWindowContextHelpId(FHandle)); }
+
+void TControl::SetHelpContext(int context) {
+    SetWindowContextHelpId(FHandle, static_cast<DWORD>(context));
+}
+
+void TControl::Notify(WORD) {}
+
+LRESULT TControl::NotifyEx(NMHDR*) { return 0; }
+
+// ---- TButton, TCheckBox, TMemo ------------------------------------------------
+
+void TButton::Click() {
+    // A person cannot press a disabled or hidden button; the dialog manager
+    // still sends its id for Escape and Enter, so the check is made here.
+    if (!Enabled() || !Visible())
+        return;
+    Form()->SetModalResult(ModalResult);
+    if (OnClick)
+        OnClick(this);
+}
+
+void TButton::Notify(WORD code) {
+    if (code == BN_CLICKED)
+        Click();
+}
+
+bool TCheckBox::Checked() const {
+    return SendMessageA(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+
+void TCheckBox::SetChecked(bool value) {
+    SendMessageA(Handle(), BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+void TCheckBox::Notify(WORD code) {
+    if (code == BN_CLICKED && OnClick)
+        OnClick(this);
+}
+
+void TMemo::AddLine(const std::string& line) {
+    int len = GetWindowTextLengthA(Handle());
+    std::string text = len > 0 ? "\r\n" + line : line;
+    SendMessageA(Handle(), EM_SETSEL, len, len);
+    SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int TMemo::LineCount() const {
+    return Text().empty() ? 0 : static_cast<int>(SendMessageA(Handle(), EM_GETLINECOUNT, 0, 0));
+}
+
+std::string TMemo::Line(int index) const {
+    std::string text = Text();
+    size_t start = 0;
+    for (int i = 0; i < index; ++i) {
+        size_t next = text.find("\r\n", start);
+        if (next == std::string::npos)
+            return std::string();
+        start = next + 2;
+    }
+    size_t end = text.find("\r\n", start);
+    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+// ---- TListBox ---------------------------------------------------------------------
+
+int TListBox::Count() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0)); }
+
+std::string TListBox::Item(int index) const {
+    LRESULT len = SendMessageA(Handle(), LB_GETTEXTLEN, index, 0);
+    if (len == LB_ERR)
+        throw EListError(Format("List index out of bounds (%d)", index));
+    std::string s(static_cast<size_t>(len) + 1, '\0');
+    len = SendMessageA(Handle(), LB_GETTEXT, index, reinterpret_cast<LPARAM>(&s[0]));
+    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
+    return s;
+}
+
+int TListBox::Add(const std::string& s) {
+    return static_cast<int>(
+        SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
+}
+
+void TListBox::SetItem(int index, const std::string& s) {
+    if (index < 0 || index >= Count())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    int selected = ItemIndex();
+    SendMessageA(Handle(), LB_DELETESTRING, index, 0);
+    // LB_INSERTSTRING does not sort, so the line stays where it was.
+    SendMessageA(Handle(), LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(s.c_str()));
+    SetItemIndex(selected);
+}
+
+void TListBox::Delete(int index) {
+    if (SendMessageA(Handle(), LB_DELETESTRING, index, 0) == LB_ERR)
+        throw EListError(Format("List index out of bounds (%d)", index));
+}
+
+void TListBox::Clear() { SendMessageA(Handle(), LB_RESETCONTENT, 0, 0); }
+
+int TListBox::ItemIndex() const {
+    return static_cast<int>(SendMessageA(Handle(), LB_GETCURSEL, 0, 0));
+}
+
+void TListBox::SetItemIndex(int index) { SendMessageA(Handle(), LB_SETCURSEL, index, 0); }
+
+int TListBox::IndexOf(const std::string& s) const {
+    LRESULT r = SendMessageA(Handle(), LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(s.c_str()));
+    return r == LB_ERR ? -1 : static_cast<int>(r);
+}
+
+void TListBox::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
+
+void TListBox::EndUpdate() {
+    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void TListBox::Notify(WORD code) {
+    if (code == LBN_SELCHANGE && OnClick)
+        OnClick(this);
+    else if (code == LBN_DBLCLK && OnDblClick)
+        OnDblClick(this);
+}
+
+// ---- TComboBox -------------------------------------------------------------------
+
+int TComboBox::Count() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCOUNT, 0, 0)); }
+
+std::string TComboBox::Item(int index) const {
+    LRESULT len = SendMessageA(Handle(), CB_GETLBTEXTLEN, index, 0);
+    if (len == CB_ERR)
+        throw EListError(Format("List index out of bounds (%d)", index));
+    std::string s(static_cast<size_t>(len) + 1, '\0');
+    len = SendMessageA(Handle(), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&s[0]));
+    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
+    return s;
+}
+
+int TComboBox::Add(const std::string& s) {
+    return static_cast<int>(
+        SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
+}
+
+void TComboBox::Clear() { SendMessageA(Handle(), CB_RESETCONTENT, 0, 0); }
+
+int TComboBox::ItemIndex() const {
+    return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0));
+}
+
+void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, index, 0); }
+
+int TComboBox::IndexOf(const std::string& s) const {
+    LRESULT r = SendMessageA(Handle(), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(s.c_str()));
+    return r == CB_ERR ? -1 : static_cast<int>(r);
+}
+
+void TComboBox::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
+
+void TComboBox::EndUpdate() {
+    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+void TComboBox::Notify(WORD code) {
+    if (code == CBN_SELCHANGE && OnChange)
+        OnChange(this);
+}
+
+// ---- TPageControl ---------------------------------------------------------------
+
+int TPageControl::AddPage(const std::string& caption, const std::vector<TControl*>& controls) {
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    std::string text = caption;
+    item.pszText = &text[0];
+    int index = static_cast<int>(FPages.size());
+    SendMessageA(Handle(), TCM_INSERTITEMA, index, reinterpret_cast<LPARAM>(&item));
+    FPages.push_back(controls);
+    ShowPage(ActivePageIndex() < 0 ? 0 : ActivePageIndex());
+    return index;
+}
+
+int TPageControl::ActivePageIndex() const {
+    return static_cast<int>(SendMessageA(Handle(), TCM_GETCURSEL, 0, 0));
+}
+
+void TPageControl::SetActivePageIndex(int index) {
+    if (index < 0 || index >= PageCount())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    SendMessageA(Handle(), TCM_SETCURSEL, index, 0);
+    ShowPage(index);
+}
+
+void TPageControl::ShowPage(int index) {
+    for (int i = 0; i < PageCount(); ++i)
+        if (i != index)
+            for (TControl* c : FPages[i])
+                c->SetVisible(false);
+    if (index >= 0 && index < PageCount())
+        for (TControl* c : FPages[index])
+            c->SetVisible(true);
+}
+
+LRESULT TPageControl::NotifyEx(NMHDR* header) {
+    if (header->code == static_cast<UINT>(TCN_SELCHANGE)) {
+        ShowPage(ActivePageIndex());
+        if (OnChange)
+            OnChange(this);
+    }
+    return 0;
+}
+
+// ---- TForm --------------------------------------------------------------------------
+
+TForm::TForm(HWND owner, const char* templateName, HINSTANCE instance) {
+    CreateFromTemplate(owner, templateName, instance);
+}
+
+TForm::TForm(HWND owner, int templateId, HINSTANCE instance) {
+    CreateFromTemplate(owner, MAKEINTRESOURCEA(templateId), instance);
+}
+
+TForm::TForm(HWND owner, const std::string& caption, DWORD style, DWORD exStyle,
+             int clientWidth, int clientHeight) {
+    InitControlsOnce();
+    FExplicitOwner = owner != nullptr;
+    std::vector<WORD> t = EmptyDialogTemplate(style, exStyle);
+    HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), owner,
+                                           DialogProc, reinterpret_cast<LPARAM>(this));
+    if (hwnd == nullptr)
+        RaiseLastOSError();
+    FHandle = hwnd;
+    SetCaption(caption);
+    SetClientSize(clientWidth, clientHeight);
+}
+
+void TForm::CreateFromTemplate(HWND owner, const char* name, HINSTANCE instance) {
+    InitControlsOnce();
+    FExplicitOwner = owner != nullptr;
+    if (instance == nullptr)
+        instance = GetModuleHandleA(nullptr);
+    HRSRC res = FindResourceA(instance, name, reinterpret_cast<LPCSTR>(RT_DIALOG));
+    if (res == nullptr)
+        RaiseLastOSError();
+    HGLOBAL data = LoadResource(instance, res);
+    DWORD size = SizeofResource(instance, res);
+    if (data == nullptr || size < sizeof(DLGTEMPLATE))
+        RaiseLastOSError();
+    // A private copy with WS_VISIBLE cleared: the form appears only in ShowModal.
+    std::vector<DWORD> copy((size + 3) / 4);
+    memcpy(copy.data(), LockResource(data), size);
+    auto* words = reinterpret_cast<WORD*>(copy.data());
+    DWORD* style = (words[0] == 1 && words[1] == 0xFFFF) ? &copy[3] : &copy[0];
+    *style &= ~WS_VISIBLE;
+    HWND hwnd = CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()),
+                                           owner, DialogProc, reinterpret_cast<LPARAM>(this));
+    if (hwnd == nullptr)
+        RaiseLastOSError();
+    FHandle = hwnd;
+    for (const auto& [id, helpId] :
+         TemplateHelpIds(reinterpret_cast<const BYTE*>(copy.data()), size)) {
+        HWND target = id == 0 ? hwnd : GetDlgItem(hwnd, id);
+        if (target != nullptr)
+            SetWindowContextHelpId(target, helpId);
+    }
+}
+
+TForm::~TForm() {
+    if (FHandle != nullptr) {
+        SetWindowLongPtrA(FHandle, DWLP_USER, 0);
+        DestroyWindow(FHandle);
+    }
+}
+
+std::string TForm::Caption() const { return WindowText(FHandle); }
+
+void TForm::SetCaption(const std::string& caption) { SetWindowTextA(FHandle, caption.c_str()); }
+
+void TForm::SetClientSize(int width, int height) {
+    RECT r{0, 0, width, height};
+    AdjustWindowRectEx(&r, static_cast<DWORD>(GetWindowLongA(FHandle, GWL_STYLE)), FALSE,
+                       static_cast<DWORD>(GetWindowLongA(FHandle, GWL_EXSTYLE)));
+    SetWindowPos(FHandle, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+int TForm::ClientWidth() const {
+    RECT r;
+    GetClientRect(FHandle, &r);
+    return r.right;
+}
+
+int TForm::ClientHeight() const {
+    RECT r;
+    GetClientRect(FHandle, &r);
+    return r.bottom;
+}
+
+bool TForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
+
+HWND TForm::ControlHandle(int id) const {
+    HWND h = GetDlgItem(FHandle, id);
+    if (h == nullptr)
+        throw EInvalidOperation(Format("Control %d not found", id));
+    return h;
+}
+
+HWND TForm::CreateChild(const char* windowClass, const std::string& text, int id, DWORD style,
+                        DWORD exStyle, int x, int y, int width, int height) {
+    HWND h = CreateWindowExA(exStyle, windowClass, text.c_str(), style | WS_CHILD, x, y, width,
+                             height, FHandle, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                             GetModuleHandleA(nullptr), nullptr);
+    if (h == nullptr)
+        RaiseLastOSError();
+    SendMessageA(h, WM_SETFONT, SendMessageA(FHandle, WM_GETFONT, 0, 0), FALSE);
+    return h;
+}
+
+TControl* TForm::FindControl(HWND handle) const {
+    if (handle == nullptr)
+        return nullptr;
+    for (const auto& c : FControls)
+        if (c->Handle() == handle)
+            return c.get();
+    return nullptr;
+}
+
+TControl* TForm::ActiveControl() const {
+    if (Visible()) {
+        for (HWND h = GetFocus(); h != nullptr && h != FHandle; h = GetParent(h))
+            if (TControl* c = FindControl(h))
+                return c;
+        return nullptr;
+    }
+    return FindControl(FActiveControl);
+}
+
+void TForm::SetDefaultButton(TButton* button) {
+    if (FDefaultButton != nullptr && FDefaultButton != button)
+        SendMessageA(FDefaultButton->Handle(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    FDefaultButton = button;
+    if (button != nullptr) {
+        SendMessageA(FHandle, DM_SETDEFID, button->Id(), 0);
+        SendMessageA(button->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+    }
+}
+
+void TForm::SetCancelButton(TButton* button) { FCancelButton = button; }
+
+bool TForm::ShowHelpFor(HWND window) {
+    for (HWND h = window; h != nullptr; h = GetParent(h)) {
+        DWORD context = GetWindowContextHelpId(h);
+        if (context != 0)
+            return Application().HelpContext(static_cast<int>(context));
+        if (h == FHandle)
+            break;
+    }
+    return false;
+}
+
+void TForm::SetModalResult(int value) {
+    FModalResult = value;
+    // The loop looks at the result after each message it takes from the
+    // queue; a press delivered by a sent message (BM_CLICK from another
+    // thread) never surfaces there, so the loop is woken explicitly.
+    if (FModal && value != mrNone)
+        PostMessageA(FHandle, WM_NULL, 0, 0);
+}
+
+void TForm::Close() {
+    if (FModal) {
+        SetModalResult(mrCancel);
+        return;
+    }
+    bool canClose = true;
+    if (OnCloseQuery)
+        OnCloseQuery(this, canClose);
+    if (canClose)
+        ShowWindow(FHandle, SW_HIDE);
+}
+
+void TForm::CloseModal() {
+    try {
+        bool canClose = true;
+        if (OnCloseQuery)
+            OnCloseQuery(this, canClose);
+        if (!canClose)
+            FModalResult = mrNone;
+    } catch (...) {
+        FModalResult = mrNone;
+        Application().HandleException();
+    }
+}
+
+void TForm::PlaceOnScreen() {
+    RECT w;
+    GetWindowRect(FHandle, &w);
+    RECT area;
+    HWND owner = GetWindow(FHandle, GW_OWNER);
+    if (owner != nullptr && IsWindowVisible(owner))
+        GetWindowRect(owner, &area);
+    else
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    int x = area.left + ((area.right - area.left) - (w.right - w.left)) / 2;
+    int y = area.top + ((area.bottom - area.top) - (w.bottom - w.top)) / 2;
+    SetWindowPos(FHandle, nullptr, x < 0 ? 0 : x, y < 0 ? 0 : y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TForm::FocusFirst() {
+    HWND target = FActiveControl;
+    if (target == nullptr || !IsWindowEnabled(target) || !IsWindowVisible(target))
+        target = GetNextDlgTabItem(FHandle, nullptr, FALSE);
+    if (target != nullptr)
+        SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+}
+
+int TForm::ShowModal() {
+    if (FModal || Visible())
+        throw EInvalidOperation("Cannot make a visible window modal");
+    HWND previous = GetActiveWindow();
+    if (!FExplicitOwner)
+        SetWindowLongPtrA(FHandle, GWLP_HWNDPARENT,
+                          reinterpret_cast<LONG_PTR>(previous != FHandle ? previous : nullptr));
+
+    // Like any modal dialog, the form disables the other windows of its thread
+    // while it is up, and gives them back before it hides, so that activation
+    // returns to the window that was active.
+    std::pair<HWND, std::vector<HWND>> others{FHandle, {}};
+    EnumThreadWindows(GetCurrentThreadId(), CollectEnabled, reinterpret_cast<LPARAM>(&others));
+    for (HWND h : others.second)
+        EnableWindow(h, FALSE);
+    FModal = true;
+    FModalResult = mrNone;
+    struct Restore {
+        TForm* form;
+        std::vector<HWND>& windows;
+        HWND previous;
+        ~Restore() {
+            form->FModal = false;
+            for (HWND h : windows)
+                EnableWindow(h, TRUE);
+            ShowWindow(form->FHandle, SW_HIDE);
+            if (previous != nullptr && IsWindow(previous))
+                SetActiveWindow(previous);
+        }
+    } restore{this, others.second, previous};
+
+    if (OnShow)
+        OnShow(this);
+    PlaceOnScreen();
+    ShowWindow(FHandle, SW_SHOW);
+    SetActiveWindow(FHandle);
+    FocusFirst();
+
+    MSG msg;
+    for (;;) {
+        if (FModalResult != mrNone) {
+            CloseModal();
+            if (FModalResult != mrNone)
+                break;
+        }
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            // The program is ending: hand the quit on to the outer loop.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            FModalResult = mrCancel;
+            break;
+        }
+        if (got == -1) {
+            FModalResult = mrCancel;
+            break;
+        }
+        // F1 is served here rather than left to the system's WM_HELP, so that
+        // it reaches the help system the same way on every platform.
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1 &&
+            (msg.hwnd == FHandle || IsChild(FHandle, msg.hwnd))) {
+            try {
+                ShowHelpFor(msg.hwnd);
+            } catch (...) {
+                Application().HandleException();
+            }
+            continue;
+        }
+        if (!IsDialogMessageA(FHandle, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return FModalResult;
+}
+
+bool TForm::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
+
+INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    LRESULT result = 0;
+    if (HandleMessage(msg, wParam, lParam, result)) {
+        SetWindowLongPtrA(FHandle, DWLP_MSGRESULT, result);
+        return TRUE;
+    }
+    switch (msg) {
+    case WM_COMMAND: {
+        HWND from = reinterpret_cast<HWND>(lParam);
+        if (TControl* c = FindControl(from)) {
+            c->Notify(HIWORD(wParam));
+            return TRUE;
+        }
+        // Enter and Escape without a control of that id behind them.
+        if (from == nullptr && LOWORD(wParam) == IDOK && FDefaultButton != nullptr) {
+            FDefaultButton->Click();
+            return TRUE;
+        }
+        if (from == nullptr && LOWORD(wParam) == IDCANCEL) {
+            if (FCancelButton != nullptr)
+                FCancelButton->Click();
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_NOTIFY: {
+        auto* header = reinterpret_cast<NMHDR*>(lParam);
+        if (TControl* c = FindControl(header->hwndFrom)) {
+            SetWindowLongPtrA(FHandle, DWLP_MSGRESULT, c->NotifyEx(header));
+            return TRUE;
+        }
+        return FALSE;
+    }
+    case WM_CLOSE:
+        Close();
+        return TRUE;
+    case WM_HELP: {
+        auto* info = reinterpret_cast<HELPINFO*>(lParam);
+        if (info->iContextType == HELPINFO_WINDOW)
+            ShowHelpFor(static_cast<HWND>(info->hItemHandle));
+        return TRUE;
+    }
+    default:
+        return FALSE;
+    }
+}
+
+INT_PTR CALLBACK TForm::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_INITDIALOG) {
+        SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
+        reinterpret_cast<TForm*>(lParam)->FHandle = hwnd;
+        return FALSE;  // the focus is set when the form is shown
+    }
+    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    if (form == nullptr)
+        return FALSE;
+    try {
+        return form->DialogMessage(msg, wParam, lParam);
+    } catch (...) {
+        Application().HandleException();
+        return TRUE;
+    }
+}
+
+// ---- TApplication ----------------------------------------------------------------
+
+TApplication& Application() {
+    static TApplication app;
+    return app;
+}
+
+std::string TApplication::DisplayTitle() const {
+    if (!Title.empty())
+        return Title;
+    char path[MAX_PATH];
+    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string name(path, len < MAX_PATH ? len : 0);
+    size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos)
+        name.erase(0, slash + 1);
+    size_t dot = name.rfind('.');
+    if (dot != std::string::npos)
+        name.erase(dot);
+    return name;
+}
+
+bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }
+
+bool TApplication::HelpCommand(unsigned command, std::uintptr_t data) {
+    if (OnHelp)
+        return OnHelp(command, data);
+    return HtmlHelpCommand(HelpFile, command, data);
+}
+
+int TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
+    if (OnMessageBox)
+        return OnMessageBox(request);
+    if (request.ExceptionBox) {
+        MessageBoxA(GetActiveWindow(), request.Text.c_str(), request.Caption.c_str(),
+                    MB_OK | MB_ICONERROR);
+        return mrOk;
+    }
+    return ShowMessageForm(request);
+}
+
+void TApplication::ShowException(const std::exception& e) {
+    TMessageBoxRequest r;
+    r.Caption = DisplayTitle();
+    r.Text = e.what();
+    if (!r.Text.empty() && static_cast<unsigned char>(r.Text.back()) > '.')
+        r.Text += '.';
+    r.Type = TMsgDlgType::mtError;
+    r.Buttons = mbOK;
+    r.ExceptionBox = true;
+    ShowMessageBox(r);
+}
+
+void TApplication::HandleException() {
+    // Called at the edge of a window procedure: nothing may escape from here.
+    try {
+        try {
+            throw;
+        } catch (const std::exception& e) {
+            ShowException(e);
+        } catch (...) {
+            ShowException(std::runtime_error("Unknown exception"));
+        }
+    } catch (...) {
+    }
+}
+
+// ---- HTML help ----------------------------------------------------------------------
+
+bool HtmlHelpCommand(const std::string& helpFile, unsigned command, std::uintptr_t data) {
+    using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
+    static HtmlHelpFn htmlHelp = [] {
+        HMODULE module = LoadLibraryA("hhctrl.ocx");
+        return module != nullptr
+                   ? reinterpret_cast<HtmlHelpFn>(
+                         reinterpret_cast<void*>(GetProcAddress(module, "HtmlHelpA")))
+                   : nullptr;
+    }();
+    if (htmlHelp == nullptr || helpFile.empty())
+        return false;
+    constexpr UINT HH_DISPLAY_TOC = 0x0001;
+    constexpr UINT HH_HELP_CONTEXT = 0x000F;
+    constexpr UINT HH_CLOSE_ALL = 0x0012;
+    HWND caller = GetActiveWindow();
+    switch (command) {
+    case HELP_CONTEXT:
+    case HELP_CONTEXTPOPUP:
+        return htmlHelp(caller, helpFile.c_str(), HH_HELP_CONTEXT, data) != nullptr;
+    case HELP_FINDER:
+    case HELP_CONTENTS:
+        return htmlHelp(caller, helpFile.c_str(), HH_DISPLAY_TOC, 0) != nullptr;
+    case HELP_QUIT:
+        htmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
+        return true;
+    default:
+        return false;
+    }
+}

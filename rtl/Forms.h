@@ -1,0 +1,340 @@
+// A small form layer over Win32 dialogs: modal forms made from DIALOGEX
+// templates or built in code, their controls, the application object (title,
+// help routing, the default exception box) and the message-box seam.
+//
+// A form's window exists from its construction until it is destroyed, hidden
+// while it is not shown, so that its controls can be filled before ShowModal
+// and read after it. ShowModal runs its own message loop: the window closes
+// when the modal result is not mrNone after a message was handled and the
+// close query agrees; a refused close resets the modal result to mrNone.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Classes.h"
+
+// Modal results: what a button puts into its form's modal result.
+constexpr int mrNone = 0;
+constexpr int mrOk = 1;
+constexpr int mrCancel = 2;
+constexpr int mrAbort = 3;
+constexpr int mrRetry = 4;
+constexpr int mrIgnore = 5;
+constexpr int mrYes = 6;
+constexpr int mrNo = 7;
+
+// A form or control was used in a way the layer does not allow.
+class EInvalidOperation : public Exception {
+public:
+    using Exception::Exception;
+};
+
+using TNotifyEvent = std::function<void(TObject* sender)>;
+using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
+
+class TForm;
+
+// One child window of a form, found by its dialog control id.
+class TControl : public TObject {
+public:
+    TControl(TForm* form, HWND handle);
+
+    HWND Handle() const { return FHandle; }
+    TForm* Form() const { return FForm; }
+    int Id() const;
+
+    std::string Text() const;
+    void SetText(const std::string& text);
+    bool Enabled() const;
+    void SetEnabled(bool value);
+    bool Visible() const;
+    void SetVisible(bool value);
+    // Focuses the control; on a form not yet shown the control becomes the
+    // one focused when the form appears.
+    void SetFocus();
+    bool Focused() const;
+    // The help context travels with the window (a DIALOGEX template sets it
+    // from the control's help id), so F1 and the title-bar help button find it.
+    int HelpContext() const;
+    void SetHelpContext(int context);
+
+protected:
+    friend class TForm;
+    // A WM_COMMAND notification (BN_CLICKED, LBN_SELCHANGE, ...) of this control.
+    virtual void Notify(WORD code);
+    // A WM_NOTIFY of this control.
+    virtual LRESULT NotifyEx(NMHDR* header);
+
+private:
+    TForm* FForm;
+    HWND FHandle;
+};
+
+// A push button. Pressing it (mouse, keyboard, Enter as the default button,
+// Escape as the cancel button) sets the form's modal result to the button's
+// own value first and then runs OnClick.
+class TButton : public TControl {
+public:
+    using TControl::TControl;
+    int ModalResult = mrNone;
+    TNotifyEvent OnClick;
+    // Presses the button as a person would; a disabled or hidden button does nothing.
+    void Click();
+
+protected:
+    void Notify(WORD code) override;
+};
+
+class TCheckBox : public TControl {
+public:
+    using TControl::TControl;
+    bool Checked() const;
+    // Changes the tick without running OnClick.
+    void SetChecked(bool value);
+    TNotifyEvent OnClick;
+
+protected:
+    void Notify(WORD code) override;
+};
+
+class TEdit : public TControl {
+public:
+    using TControl::TControl;
+};
+
+// A multi-line edit used as a log: lines are appended at the end.
+class TMemo : public TControl {
+public:
+    using TControl::TControl;
+    void AddLine(const std::string& line);
+    int LineCount() const;
+    std::string Line(int index) const;
+};
+
+// A single-selection list box. Its lines keep the box's own order (sorted when
+// the box has LBS_SORT); searches are the box's exact-text search, which
+// ignores letter case.
+class TListBox : public TControl {
+public:
+    using TControl::TControl;
+    int Count() const;
+    std::string Item(int index) const;
+    int Add(const std::string& s);
+    // Replaces the text of a line in place: the line keeps its position even
+    // in a sorted box.
+    void SetItem(int index, const std::string& s);
+    void Delete(int index);
+    void Clear();
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+    // Exact text search without regard to letter case; -1 when not found.
+    int IndexOf(const std::string& s) const;
+    void BeginUpdate();
+    void EndUpdate();
+    TNotifyEvent OnClick;     // the selection changed by the user
+    TNotifyEvent OnDblClick;
+
+protected:
+    void Notify(WORD code) override;
+};
+
+// A drop-down list (choice only) or drop-down combo box.
+class TComboBox : public TControl {
+public:
+    using TControl::TControl;
+    int Count() const;
+    std::string Item(int index) const;
+    int Add(const std::string& s);
+    void Clear();
+    int ItemIndex() const;
+    void SetItemIndex(int index);
+    int IndexOf(const std::string& s) const;
+    void BeginUpdate();
+    void EndUpdate();
+    TNotifyEvent OnChange;  // the user chose another item
+
+protected:
+    void Notify(WORD code) override;
+};
+
+// A tab control whose pages are groups of sibling controls: the controls of
+// the active page are shown, those of the others hidden.
+class TPageControl : public TControl {
+public:
+    using TControl::TControl;
+    int AddPage(const std::string& caption, const std::vector<TControl*>& controls = {});
+    int PageCount() const { return static_cast<int>(FPages.size()); }
+    int ActivePageIndex() const;
+    void SetActivePageIndex(int index);
+    TNotifyEvent OnChange;
+
+protected:
+    LRESULT NotifyEx(NMHDR* header) override;
+
+private:
+    void ShowPage(int index);
+    std::vector<std::vector<TControl*>> FPages;
+};
+
+// The base of every dialog. A form is made either from a DIALOGEX template in
+// a module's resources or in code, empty, to be filled with AddControl.
+class TForm : public TObject {
+public:
+    // From a template (its style must not hold WS_VISIBLE). Owner may be null:
+    // the form is then owned by the window active when it is shown.
+    TForm(HWND owner, const char* templateName, HINSTANCE instance = nullptr);
+    TForm(HWND owner, int templateId, HINSTANCE instance = nullptr);
+    // Built in code: an empty dialog with the given caption, style, extended
+    // style and client size in pixels.
+    TForm(HWND owner, const std::string& caption, DWORD style, DWORD exStyle, int clientWidth,
+          int clientHeight);
+    ~TForm() override;
+    TForm(const TForm&) = delete;
+    TForm& operator=(const TForm&) = delete;
+
+    HWND Handle() const { return FHandle; }
+    std::string Caption() const;
+    void SetCaption(const std::string& caption);
+    // Client area size in pixels.
+    void SetClientSize(int width, int height);
+    int ClientWidth() const;
+    int ClientHeight() const;
+
+    // Shows the form modally and returns the modal result it closed with.
+    int ShowModal();
+    bool Modal() const { return FModal; }
+    bool Visible() const;
+    int ModalResult() const { return FModalResult; }
+    // A non-zero value closes a modal form once the current message is handled.
+    void SetModalResult(int value);
+    // What the close box, Alt+F4 and the system menu do: a modal form ends
+    // with mrCancel (subject to the close query).
+    void Close();
+
+    // The focused control, or the one to focus when the form appears.
+    TControl* ActiveControl() const;
+
+    TNotifyEvent OnShow;
+    TCloseQueryEvent OnCloseQuery;
+
+    // The form's default button (Enter) and cancel button (Escape).
+    void SetDefaultButton(TButton* button);
+    void SetCancelButton(TButton* button);
+    TButton* DefaultButton() const { return FDefaultButton; }
+    TButton* CancelButton() const { return FCancelButton; }
+
+    // The control of this form with that window, or null.
+    TControl* FindControl(HWND handle) const;
+
+    // Routes a help request for a window of this form: the window's help
+    // context, or that of its nearest parent with one, goes to the
+    // application's help system. False when no context was found.
+    bool ShowHelpFor(HWND window);
+
+protected:
+    // Makes the control object for the template's control with that id;
+    // raises EInvalidOperation when the template has none.
+    template <class T>
+    T* Bind(int id) {
+        return Keep(std::make_unique<T>(this, ControlHandle(id)));
+    }
+    // Creates a child control in code (pixel coordinates) with the form's font.
+    template <class T>
+    T* AddControl(const char* windowClass, const std::string& text, int id, DWORD style,
+                  DWORD exStyle, int x, int y, int width, int height) {
+        return Keep(std::make_unique<T>(
+            this, CreateChild(windowClass, text, id, style, exStyle, x, y, width, height)));
+    }
+
+    // Messages of the form's own (WM_USER + n and the like): return true when
+    // handled, with the result in result.
+    virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
+
+private:
+    friend class TControl;
+    template <class T>
+    T* Keep(std::unique_ptr<T> control) {
+        T* raw = control.get();
+        FControls.push_back(std::move(control));
+        return raw;
+    }
+    void CreateFromTemplate(HWND owner, const char* name, HINSTANCE instance);
+    HWND ControlHandle(int id) const;
+    HWND CreateChild(const char* windowClass, const std::string& text, int id, DWORD style,
+                     DWORD exStyle, int x, int y, int width, int height);
+    void CloseModal();
+    void PlaceOnScreen();
+    void FocusFirst();
+    INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    HWND FHandle = nullptr;
+    bool FExplicitOwner = false;
+    bool FModal = false;
+    bool FPlaced = false;
+    int FModalResult = mrNone;
+    HWND FActiveControl = nullptr;
+    TButton* FDefaultButton = nullptr;
+    TButton* FCancelButton = nullptr;
+    std::vector<std::unique_ptr<TControl>> FControls;
+};
+
+// What a message box asks. Every message box of the program passes through
+// one function that a test can replace, so that no test blocks on a box.
+enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
+
+enum TMsgDlgBtn : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
+using TMsgDlgButtons = unsigned;
+
+struct TMessageBoxRequest {
+    std::string Caption;
+    std::string Text;
+    TMsgDlgType Type = TMsgDlgType::mtInformation;
+    TMsgDlgButtons Buttons = mbOK;
+    int HelpContext = 0;
+    bool ExceptionBox = false;  // the default exception box of the application
+};
+
+// Answers a message box with the modal result of the button chosen.
+using TMessageBoxHook = std::function<int(const TMessageBoxRequest&)>;
+
+// The help system: a WinHelp-style command (HELP_CONTEXT, HELP_FINDER, ...)
+// and its data; returns true when the request was served.
+using THelpHandler = std::function<bool(unsigned command, std::uintptr_t data)>;
+
+class TApplication {
+public:
+    // Shown on the default exception box; the program's file name when empty.
+    std::string Title;
+    // The compiled HTML help file that the default help handler opens.
+    std::string HelpFile;
+    // Replaces the help system (tests record the contexts asked for).
+    THelpHandler OnHelp;
+    // Replaces every message box (tests answer them).
+    TMessageBoxHook OnMessageBox;
+
+    std::string DisplayTitle() const;
+    bool HelpContext(int context);
+    bool HelpCommand(unsigned command, std::uintptr_t data);
+    // Shows a message box through OnMessageBox or on screen; returns the
+    // modal result of the button chosen.
+    int ShowMessageBox(const TMessageBoxRequest& request);
+    // The default handler of an exception that escaped an event handler: a box
+    // captioned with the title, error icon, OK; a full stop is added to the
+    // message when its last character sorts after the full stop.
+    void ShowException(const std::exception& e);
+    void HandleException();  // for the exception being handled (catch block)
+};
+
+TApplication& Application();
+
+// Serves HELP_CONTEXT, HELP_CONTEXTPOPUP and HELP_FINDER from a compiled HTML
+// help file through HtmlHelpA, loaded from hhctrl.ocx on first use.
+bool HtmlHelpCommand(const std::string& helpFile, unsigned command, std::uintptr_t data);

@@ -1,0 +1,232 @@
+// Drives a modal form the way a person would while the test's own thread sits
+// in the form's modal loop: a second thread types into edits, presses buttons
+// and picks list items with window messages. Sent messages return once the
+// form's thread has handled them; a press that opens a nested modal form is
+// posted instead, and the driver then waits for that form to appear.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <gdiplus.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace gui {
+
+// Waits (polling) until the condition holds; false after the time-out. Only a
+// guard against a hung test, never a measurement.
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 15000) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+inline bool WaitVisible(HWND hwnd) {
+    return WaitUntil([hwnd] { return IsWindowVisible(hwnd) != FALSE; });
+}
+
+inline bool WaitHidden(HWND hwnd) {
+    return WaitUntil([hwnd] { return !IsWindowVisible(hwnd); });
+}
+
+// A visible top-level window of this process with that caption, or null.
+inline HWND FindVisible(const char* caption) {
+    struct Search {
+        const char* caption;
+        HWND found;
+    } s{caption, nullptr};
+    EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* s = reinterpret_cast<Search*>(p);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(h, &pid);
+            char text[256] = {};
+            GetWindowTextA(h, text, sizeof text);
+            if (pid == GetCurrentProcessId() && IsWindowVisible(h) && strcmp(text, s->caption) == 0) {
+                s->found = h;
+                return FALSE;
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&s));
+    return s.found;
+}
+
+inline HWND WaitForWindow(const char* caption) {
+    HWND found = nullptr;
+    WaitUntil([&] { return (found = FindVisible(caption)) != nullptr; });
+    return found;
+}
+
+// Typing: the edit's text is selected and replaced character by character.
+inline void Type(HWND edit, const std::string& text) {
+    SendMessageA(edit, EM_SETSEL, 0, -1);
+    if (text.empty())
+        SendMessageA(edit, WM_CHAR, VK_BACK, 0);
+    for (unsigned char c : text)
+        SendMessageA(edit, WM_CHAR, c, 1);
+}
+
+inline std::string Text(HWND hwnd) {
+    char buf[1024] = {};
+    SendMessageA(hwnd, WM_GETTEXT, sizeof buf, reinterpret_cast<LPARAM>(buf));
+    return buf;
+}
+
+// A mouse click on a button (returns when the form has handled it).
+inline void Click(HWND button) { SendMessageA(button, BM_CLICK, 0, 0); }
+
+// A click whose handler opens a nested modal form: does not wait for it.
+inline void PostClick(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+// A key press through the form's message loop (Enter, Escape, F1, ...).
+inline void PostKey(HWND target, UINT vk) {
+    PostMessageA(target, WM_KEYDOWN, vk, 1);
+    PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
+}
+
+// The title-bar close box (also Alt+F4 and the system menu).
+inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+// A click on a list box line (selects it and notifies the form), and a
+// double click on it.
+inline void ClickListItem(HWND list, int index, bool dbl = false) {
+    RECT r{};
+    SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
+    LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
+    SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
+    SendMessageA(list, WM_LBUTTONUP, 0, pt);
+    if (dbl) {
+        SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
+        SendMessageA(list, WM_LBUTTONUP, 0, pt);
+    }
+}
+
+// A double click on the empty area below the last line of a list box.
+inline void DoubleClickEmptyListArea(HWND list) {
+    RECT r{};
+    GetClientRect(list, &r);
+    LPARAM pt = MAKELPARAM(r.left + 2, r.bottom - 2);
+    SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
+    SendMessageA(list, WM_LBUTTONUP, 0, pt);
+    SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
+    SendMessageA(list, WM_LBUTTONUP, 0, pt);
+}
+
+// Picks an item of a drop-down list as the keyboard does: the selection
+// moves and the form is told of the change.
+inline void PickComboItem(HWND combo, int index) {
+    SendMessageA(combo, CB_SETCURSEL, index, 0);
+    SendMessageA(GetParent(combo), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(combo), CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
+}
+
+inline HWND Item(HWND form, int id) { return GetDlgItem(form, id); }
+
+inline bool Checked(HWND box) { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+// Runs a script on a second thread; when the script ends (or fails) every
+// form of the test's thread still on screen is closed, so that a failed test
+// never leaves the modal loop hanging.
+class Driver {
+public:
+    explicit Driver(std::function<void()> script)
+        : FUiThread(GetCurrentThreadId()), FThread([this, script] {
+              script();
+              CloseLeftovers();
+          }) {}
+    ~Driver() { FThread.join(); }
+
+private:
+    static BOOL CALLBACK AnyVisible(HWND h, LPARAM p) {
+        if (IsWindowVisible(h))
+            *reinterpret_cast<bool*>(p) = true;
+        return TRUE;
+    }
+    void CloseLeftovers() {
+        // A close the script asked for may still be on its way.
+        WaitUntil(
+            [this] {
+                bool any = false;
+                EnumThreadWindows(FUiThread, AnyVisible, reinterpret_cast<LPARAM>(&any));
+                return !any;
+            },
+            3000);
+        for (int round = 0; round < 20; ++round) {
+            bool any = false;
+            EnumThreadWindows(
+                FUiThread,
+                [](HWND h, LPARAM p) -> BOOL {
+                    if (IsWindowVisible(h)) {
+                        *reinterpret_cast<bool*>(p) = true;
+                        PostMessageA(h, WM_CLOSE, 0, 0);
+                    }
+                    return TRUE;
+                },
+                reinterpret_cast<LPARAM>(&any));
+            if (!any)
+                return;
+            ADD_FAILURE() << "a form was left on screen by the driver script";
+            Sleep(200);
+        }
+    }
+    DWORD FUiThread;
+    std::thread FThread;
+};
+
+// Saves what the screen shows of a window as a PNG beside the test program,
+// in a folder "screenshots". Returns the path, or empty on failure.
+inline std::string SaveScreenshot(HWND hwnd, const std::string& name) {
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string dir(exe);
+    dir.erase(dir.find_last_of('\\') + 1);
+    dir += "screenshots";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    std::string path = dir + "\\" + name + ".png";
+
+    // Paint everything first (the form's thread paints while the sent
+    // WM_PAINT messages wait), then copy from the screen.
+    RedrawWindow(hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    int w = r.right - r.left, h = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(mem, bmp);
+    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    SelectObject(mem, old);
+
+    Gdiplus::GdiplusStartupInput input;
+    ULONG_PTR token = 0;
+    bool ok = false;
+    if (Gdiplus::GdiplusStartup(&token, &input, nullptr) == Gdiplus::Ok) {
+        {
+            Gdiplus::Bitmap image(bmp, nullptr);
+            // The PNG encoder's class id.
+            const CLSID png = {0x557cf406, 0x1a04, 0x11d3, {0x9a, 0x73, 0x00, 0x00, 0xf8, 0x1e, 0xf3, 0x2e}};
+            std::wstring wpath(path.begin(), path.end());
+            ok = image.Save(wpath.c_str(), &png, nullptr) == Gdiplus::Ok;
+        }
+        Gdiplus::GdiplusShutdown(token);
+    }
+    DeleteObject(bmp);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    return ok ? path : std::string();
+}
+
+}  // namespace gui
