@@ -1,0 +1,53 @@
+// SMTP replies as bytes (RFC 5321 4.2): an incremental reader of one reply
+// at a time, multi-line replies included. Pure byte-in/result-out code
+// without sockets or windows.h, so it also builds for the host and is fuzzed.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace bwsmtp {
+
+struct TSmtpReply {
+    int Code = 0;
+    // The text of each line after the code and its separator.
+    std::vector<std::string> Lines;
+
+    // "250 first line second line": the code and the lines joined by blanks,
+    // as used in error messages.
+    std::string Text() const;
+};
+
+enum class TReadStatus { NeedMore, Reply, Error };
+
+// Feed bytes as they arrive with Append, then call Take until it answers
+// NeedMore. Lines end with CR LF; a bare LF is tolerated as a line end (some
+// servers send it), a CR elsewhere is kept as text. Any fault is final: an
+// over-long line or reply, a line without a three-digit code from 200 to 599,
+// a bad separator after the code, a continuation line with another code.
+class TSmtpReplyReader {
+public:
+    // RFC 5321 allows 512 bytes a reply line; real servers stay well below
+    // these limits, which only bound what a hostile peer can make us hold.
+    static constexpr std::size_t kMaxLineLength = 4096;
+    static constexpr std::size_t kMaxLines = 200;
+
+    void Append(const char* data, std::size_t size);
+    // Reply: one whole reply taken into reply. Error: error set, also for all
+    // later calls. NeedMore: reply untouched.
+    TReadStatus Take(TSmtpReply& reply, std::string& error);
+    // The peer closed the connection: an error when part of a reply is held.
+    bool HasPartialReply() const { return !FBuffer.empty() || !FPending.Lines.empty(); }
+    void Reset();
+
+private:
+    std::string FBuffer;
+    TSmtpReply FPending;
+    std::string FError;
+};
+
+// Whether the text is safe to put into one command line: no CR, LF or NUL.
+bool IsCommandSafe(const std::string& text);
+
+}  // namespace bwsmtp
