@@ -222,8 +222,9 @@ std::string EncodeHeaderText(const std::string& text, const std::string& charset
         return text;
     std::string cs = CharsetOrDefault(charset);
     std::string prefix = "=?" + cs + "?B?";
-    // An encoded word may be 75 characters long (RFC 2047 2).
-    std::size_t room = 75 > prefix.size() + 2 ? 75 - prefix.size() - 2 : 4;
+    // An encoded word may be 75 characters long (RFC 2047 2); the first one
+    // shares its line with the header's name, so every word stays shorter.
+    std::size_t room = 65 > prefix.size() + 2 + 4 ? 65 - prefix.size() - 2 : 4;
     std::size_t bytesPerWord = room / 4 * 3;
     if (bytesPerWord == 0)
         bytesPerWord = 3;
