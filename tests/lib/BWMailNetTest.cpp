@@ -169,10 +169,12 @@ TEST(SMTPConnection, FullSessionWithARefusedRecipient) {
     // Every line break on the wire is CR LF, and no line is a lone ".".
     const std::string& wire = server.Received;
     for (std::size_t i = 0; i < wire.size(); ++i) {
-        if (wire[i] == '\n')
+        if (wire[i] == '\n') {
             ASSERT_TRUE(i > 0 && wire[i - 1] == '\r') << "bare LF at " << i;
-        if (wire[i] == '\r')
+        }
+        if (wire[i] == '\r') {
             ASSERT_TRUE(i + 1 < wire.size() && wire[i + 1] == '\n') << "bare CR at " << i;
+        }
     }
     std::size_t bodyStart = data.find("\r\n\r\n");
     ASSERT_NE(bodyStart, std::string::npos);
