@@ -465,6 +465,71 @@ HWND TForm::CreateChild(const char* windowClass, const std::string& text, int id
     return h;
 }
 
+TButton* TForm::AddButton(const std::string& caption, int id, int modalResult, int x, int y,
+                          int width, int height, DWORD extraStyle) {
+    auto* b = AddControl<TButton>("BUTTON", caption, id,
+                                  WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON | extraStyle, 0, x, y,
+                                  width, height);
+    b->ModalResult = modalResult;
+    return b;
+}
+
+TCheckBox* TForm::AddCheckBox(const std::string& caption, int id, int x, int y, int width,
+                              int height) {
+    return AddControl<TCheckBox>("BUTTON", caption, id,
+                                 WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, x, y, width,
+                                 height);
+}
+
+TEdit* TForm::AddEdit(int id, int x, int y, int width, int height) {
+    return AddControl<TEdit>("EDIT", "", id, WS_VISIBLE | WS_TABSTOP | ES_AUTOHSCROLL,
+                             WS_EX_CLIENTEDGE, x, y, width, height);
+}
+
+TMemo* TForm::AddMemo(int id, int x, int y, int width, int height, DWORD extraStyle) {
+    return AddControl<TMemo>("EDIT", "", id,
+                             WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | extraStyle,
+                             WS_EX_CLIENTEDGE, x, y, width, height);
+}
+
+TControl* TForm::AddLabel(const std::string& caption, int x, int y, int width, int height,
+                          DWORD extraStyle) {
+    return AddControl<TControl>("STATIC", caption, -1, WS_VISIBLE | SS_LEFT | extraStyle, 0, x,
+                                y, width, height);
+}
+
+TControl* TForm::AddGroupBox(const std::string& caption, int x, int y, int width, int height) {
+    return AddControl<TControl>("BUTTON", caption, -1, WS_VISIBLE | BS_GROUPBOX, 0, x, y, width,
+                                height);
+}
+
+TControl* TForm::AddBevel(int x, int y, int width) {
+    return AddControl<TControl>("STATIC", "", -1, WS_VISIBLE | SS_ETCHEDHORZ, 0, x, y, width, 2);
+}
+
+TListBox* TForm::AddListBox(int id, int x, int y, int width, int height, DWORD extraStyle) {
+    return AddControl<TListBox>(
+        "LISTBOX", "", id,
+        WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT | extraStyle,
+        WS_EX_CLIENTEDGE, x, y, width, height);
+}
+
+TComboBox* TForm::AddDropDownList(int id, int x, int y, int width, int dropHeight,
+                                  DWORD extraStyle) {
+    return AddControl<TComboBox>("COMBOBOX", "", id,
+                                 WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST |
+                                     extraStyle,
+                                 0, x, y, width, dropHeight);
+}
+
+TPageControl* TForm::AddPageControl(int id, int x, int y, int width, int height) {
+    // Clipping its siblings keeps the tab control from painting over the
+    // controls of its pages, which lie above it.
+    return AddControl<TPageControl>(WC_TABCONTROLA, "", id,
+                                    WS_VISIBLE | WS_TABSTOP | WS_CLIPSIBLINGS, 0, x, y, width,
+                                    height);
+}
+
 TControl* TForm::FindControl(HWND handle) const {
     if (handle == nullptr)
         return nullptr;

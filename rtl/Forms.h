@@ -253,6 +253,25 @@ protected:
             this, CreateChild(windowClass, text, id, style, exStyle, x, y, width, height)));
     }
 
+    // The common controls, made in code at pixel positions; labels, group
+    // boxes and bevels have no id of their own.
+    TButton* AddButton(const std::string& caption, int id, int modalResult, int x, int y,
+                       int width = 75, int height = 25, DWORD extraStyle = 0);
+    TCheckBox* AddCheckBox(const std::string& caption, int id, int x, int y, int width,
+                           int height = 17);
+    TEdit* AddEdit(int id, int x, int y, int width, int height = 21);
+    TMemo* AddMemo(int id, int x, int y, int width, int height, DWORD extraStyle = 0);
+    TControl* AddLabel(const std::string& caption, int x, int y, int width, int height = 13,
+                       DWORD extraStyle = 0);
+    TControl* AddGroupBox(const std::string& caption, int x, int y, int width, int height);
+    TControl* AddBevel(int x, int y, int width);
+    TListBox* AddListBox(int id, int x, int y, int width, int height, DWORD extraStyle = 0);
+    // A drop-down list (choice only); extraStyle adds CBS_SORT and the like.
+    TComboBox* AddDropDownList(int id, int x, int y, int width, int dropHeight,
+                               DWORD extraStyle = 0);
+    // Made last, so that it lies below the controls of its pages.
+    TPageControl* AddPageControl(int id, int x, int y, int width, int height);
+
     // Messages of the form's own (WM_USER + n and the like): return true when
     // handled, with the result in result.
     virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);

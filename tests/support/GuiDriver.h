@@ -112,15 +112,34 @@ inline void ClickListItem(HWND list, int index, bool dbl = false) {
     }
 }
 
+// A double click on a line whose handler opens a nested modal form: posted,
+// so the driver does not wait for it.
+inline void PostDoubleClickListItem(HWND list, int index) {
+    RECT r{};
+    SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
+    LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
+    PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
+    PostMessageA(list, WM_LBUTTONUP, 0, pt);
+    PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
+    PostMessageA(list, WM_LBUTTONUP, 0, pt);
+}
+
+// Sends a message that should come back at once; false when the form's
+// thread did not answer in time (for example because a modal form opened).
+inline bool SendReturns(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(hwnd, msg, wParam, lParam, SMTO_NORMAL, 5000, &result) != 0;
+}
+
 // A double click on the empty area below the last line of a list box.
 inline void DoubleClickEmptyListArea(HWND list) {
     RECT r{};
     GetClientRect(list, &r);
     LPARAM pt = MAKELPARAM(r.left + 2, r.bottom - 2);
-    SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
-    SendMessageA(list, WM_LBUTTONUP, 0, pt);
-    SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
-    SendMessageA(list, WM_LBUTTONUP, 0, pt);
+    SendReturns(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
+    SendReturns(list, WM_LBUTTONUP, 0, pt);
+    EXPECT_TRUE(SendReturns(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt));
+    SendReturns(list, WM_LBUTTONUP, 0, pt);
 }
 
 // Picks an item of a drop-down list as the keyboard does: the selection
