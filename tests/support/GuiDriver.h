@@ -152,6 +152,15 @@ inline void PickComboItem(HWND combo, int index) {
 
 inline HWND Item(HWND form, int id) { return GetDlgItem(form, id); }
 
+// The window that has the keyboard focus on the thread of the given window
+// (GetFocus answers only for the calling thread).
+inline HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
 inline bool Checked(HWND box) { return SendMessageA(box, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 // Runs a script on a second thread; when the script ends (or fails) every
