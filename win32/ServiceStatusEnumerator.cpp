@@ -1,0 +1,114 @@
+#include "ServiceStatusEnumerator.h"
+
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+TServiceStatusEnumerator::~TServiceStatusEnumerator() {
+    if (FActive)
+        Close();
+}
+
+bool TServiceStatusEnumerator::Open() {
+    if (FActive)
+        return false;
+    FSCManager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
+    if (FSCManager == nullptr)
+        return false;
+    FBufferSize = DefaultBufferSize;
+    // ENUM_SERVICE_STATUSA holds pointers: the buffer must be aligned for
+    // them, which operator new guarantees.
+    FBuffer = new (std::nothrow) BYTE[FBufferSize];
+    if (FBuffer == nullptr) {
+        CloseServiceHandle(FSCManager);
+        FSCManager = nullptr;
+        return false;
+    }
+    FResumeHandle = 0;
+    FIndex = 0;
+    FCount = 0;
+    FCurrent = nullptr;
+    FLastBatch = false;
+    FActive = true;
+    return true;
+}
+
+bool TServiceStatusEnumerator::Next() {
+    if (!FActive)
+        return false;
+    ENUM_SERVICE_STATUSA* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(FBuffer);
+    if (FCurrent != nullptr) {
+        ++FIndex;
+        if (FIndex < FCount) {
+            FCurrent = entries + FIndex;
+            return true;
+        }
+    }
+    // The batch is used up (or none was fetched yet).
+    FCurrent = nullptr;
+    if (FLastBatch)
+        return false;
+    // Cleared first, so that an entry the call did not fill shows as such.
+    std::memset(FBuffer, 0, FBufferSize);
+    DWORD needed = 0;
+    DWORD returned = 0;
+    DWORD resumeBefore = FResumeHandle;
+    BOOL ok = FetchBatch(FSCManager, entries, FBufferSize, needed, returned,
+                                 FResumeHandle);
+    DWORD error = ok ? ERROR_SUCCESS : GetLastError();
+    // Wine may report a count from a failed call (also from one failing with
+    // ERROR_MORE_DATA) whose entries were never written; and the count must
+    // fit the buffer. Entries that do not hold a name inside the buffer are
+    // not read, and the walk ends there.
+    if ((!ok && error != ERROR_MORE_DATA) || returned == 0 ||
+        static_cast<size_t>(returned) * sizeof(ENUM_SERVICE_STATUSA) > FBufferSize ||
+        !EntriesValid(entries, returned)) {
+        FCount = 0;
+        FIndex = 0;
+        FLastBatch = true;
+        return false;
+    }
+    FCount = returned;
+    FIndex = 0;
+    // A call that succeeded delivered everything that was left. A call that
+    // asks for more without moving the resume handle would only hand out this
+    // batch again (Wine's manager answers all or nothing), so it ends the walk.
+    FLastBatch = ok || needed == 0 || FResumeHandle == resumeBefore;
+    FCurrent = entries;
+    return true;
+}
+
+bool TServiceStatusEnumerator::EntriesValid(const ENUM_SERVICE_STATUSA* entries,
+                                            DWORD count) const {
+    uintptr_t begin = reinterpret_cast<uintptr_t>(FBuffer);
+    uintptr_t end = begin + FBufferSize;
+    for (DWORD i = 0; i < count; ++i) {
+        uintptr_t name = reinterpret_cast<uintptr_t>(entries[i].lpServiceName);
+        if (name < begin || name >= end)
+            return false;
+    }
+    return true;
+}
+
+void TServiceStatusEnumerator::Close() {
+    if (!FActive)
+        return;
+    if (FSCManager != nullptr) {
+        CloseServiceHandle(FSCManager);
+        FSCManager = nullptr;
+    }
+    delete[] FBuffer;
+    FBuffer = nullptr;
+    FCurrent = nullptr;
+    FCount = 0;
+    FIndex = 0;
+    FActive = false;
+}
+
+BOOL TServiceStatusEnumerator::FetchBatch(SC_HANDLE manager,
+                                                  LPENUM_SERVICE_STATUSA buffer,
+                                                  DWORD bufferSize, DWORD& bytesNeeded,
+                                                  DWORD& returned, DWORD& resumeHandle) {
+    return EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_STATE_ALL, buffer, bufferSize,
+                               &bytesNeeded, &returned, &resumeHandle);
+}
