@@ -19,7 +19,7 @@ class ManyServices : public ::testing::Test {
 protected:
     void SetUp() override {
         std::string prefix = UniqueName("TwBatch");
-        for (int i = 0; i < 90; ++i) {
+        for (int i = 0; i < 60; ++i) {
             std::string name = prefix + "_" + std::to_string(i);
             FServices.push_back(std::make_unique<TTestService>(
                 name, "Tarnwick batch test service with a long display name " + name));
