@@ -80,7 +80,7 @@ TEST_F(ProcessEditTest, ANewEntryIsRefusedEmptyMissingAndWatchedThenTakesAnyExis
             EXPECT_EQ(form.edtApplicationPath->Text(), "");
             EXPECT_TRUE(form.cbStatupEvent->Checked());
             EXPECT_TRUE(form.cbShutdownEvent->Checked());
-            EXPECT_EQ(gui::FocusOf(form.Handle()), Path());
+            EXPECT_TRUE(gui::WaitUntil([&] { return gui::FocusOf(form.Handle()) == Path(); }));
             RefusedOk(kEmpty);
             gui::Type(Path(), folder);
             RefusedOk(kMissing);
