@@ -1,0 +1,230 @@
+#include "TarnwickRuntimeConfig.h"
+
+#include "rtl/SysUtils.h"
+#include "win32/ServiceControl.h"
+#include "win32/Win32Utils.h"
+
+// ---- runtime configuration
+
+std::unique_ptr<TMonitoredService> TServiceRuntimeConfig::CreateMonitoredService() {
+    return std::make_unique<TMonitoredService>(this);
+}
+
+TProcessRuntimeConfig::TProcessRuntimeConfig(const std::string& applicationPath,
+                                             bool raiseStartupEvent, bool raiseShutdownEvent)
+    : TProcessConfig(applicationPath, raiseStartupEvent, raiseShutdownEvent),
+      ExeName(LowerCaseAZ(ExtractFileName(ApplicationPath))) {}
+
+std::unique_ptr<TMonitoredProcess> TProcessRuntimeConfig::CreateMonitoredProcess(DWORD processId) {
+    return std::make_unique<TMonitoredProcess>(this, processId);
+}
+
+const TServiceConfigClass* TServiceRuntimeConfigList::ItemClass() const {
+    return ClassOf<TServiceRuntimeConfig>();
+}
+
+TServiceRuntimeConfig* TServiceRuntimeConfigList::GetItem(int index) const {
+    return CheckedCast<TServiceRuntimeConfig>(TServiceConfigList::GetItem(index));
+}
+
+const TProcessConfigClass* TProcessRuntimeConfigList::ItemClass() const {
+    return ClassOf<TProcessRuntimeConfig>();
+}
+
+TProcessRuntimeConfig* TProcessRuntimeConfigList::GetItem(int index) const {
+    return CheckedCast<TProcessRuntimeConfig>(TProcessConfigList::GetItem(index));
+}
+
+class TTarnwickRuntimeConfigClass : public TTarnwickConfigClass {
+public:
+    const TProcessConfigListClass* ProcessListClass() const override {
+        return ClassOf<TProcessRuntimeConfigList>();
+    }
+    const TServiceConfigListClass* ServiceListClass() const override {
+        return ClassOf<TServiceRuntimeConfigList>();
+    }
+    std::unique_ptr<TTarnwickConfig> Create() const override {
+        return std::unique_ptr<TTarnwickConfig>(new TTarnwickRuntimeConfig(*this));
+    }
+};
+
+const TTarnwickConfigClass* TTarnwickRuntimeConfig::Class() {
+    static const TTarnwickRuntimeConfigClass instance;
+    return &instance;
+}
+
+TTarnwickRuntimeConfig::TTarnwickRuntimeConfig() : TTarnwickRuntimeConfig(*Class()) {}
+
+TTarnwickRuntimeConfig::TTarnwickRuntimeConfig(const TTarnwickConfigClass& classType)
+    : TTarnwickConfig(classType),
+      RuntimeServices(CheckedCast<TServiceRuntimeConfigList>(Services.get())),
+      RuntimeProcesses(CheckedCast<TProcessRuntimeConfigList>(Processes.get())) {}
+
+// ---- watched processes
+
+namespace {
+
+// A 64-bit count of 100 ns units as a span in days (whole days included).
+double SpanInDays(const FILETIME& ft) {
+    ULARGE_INTEGER v;
+    v.LowPart = ft.dwLowDateTime;
+    v.HighPart = ft.dwHighDateTime;
+    return static_cast<double>(v.QuadPart) / 864000000000.0;
+}
+
+// Closes a handle on every path out of a scope; keeps the thread's last
+// error, so a failure path can still read it.
+class TScopedHandle {
+public:
+    explicit TScopedHandle(HANDLE h) : FHandle(h) {}
+    ~TScopedHandle() {
+        if (FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            CloseHandle(FHandle);
+            SetLastError(error);
+        }
+    }
+    TScopedHandle(const TScopedHandle&) = delete;
+    TScopedHandle& operator=(const TScopedHandle&) = delete;
+    HANDLE Get() const { return FHandle; }
+    [[nodiscard]] HANDLE Release() {
+        HANDLE h = FHandle;
+        FHandle = nullptr;
+        return h;
+    }
+
+private:
+    HANDLE FHandle;
+};
+
+}  // namespace
+
+TMonitoredProcessBase::TMonitoredProcessBase(DWORD processId) : FProcessId(processId) {
+    TScopedHandle handle(
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
+    if (handle.Get() == nullptr)
+        RaiseLastOSError();
+    std::string path;
+    if (GetProcessImagePath(handle.Get(), path))
+        FImagePath = path;
+    // From here on nothing can fail: the destructor owns the handle.
+    FHandle = handle.Release();
+}
+
+TMonitoredProcessBase::~TMonitoredProcessBase() {
+    if (FHandle != nullptr)
+        CloseHandle(FHandle);
+}
+
+DWORD TMonitoredProcessBase::GetExitCode() const {
+    DWORD code = 0;
+    if (!GetExitCodeProcess(FHandle, &code))
+        return 0xFFFFFFFF;
+    return code;
+}
+
+bool TMonitoredProcessBase::HasExited() const {
+    return GetExitCode() != STILL_ACTIVE;
+}
+
+std::string TMonitoredProcessBase::GetOwnerName() const {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(FHandle, TOKEN_READ, &token))
+        return std::string();
+    TScopedHandle owned(token);
+    return GetTokenOwnerName(token);
+}
+
+bool TMonitoredProcessBase::GetTimes(TDateTime& creationTime, TDateTime& exitTime,
+                                     double& kernelTime, double& userTime) const {
+    FILETIME creation, exit, kernel, user;
+    if (!GetProcessTimes(FHandle, &creation, &exit, &kernel, &user))
+        return false;
+    creationTime = FileTimeToDateTime(creation);
+    exitTime = FileTimeToDateTime(exit);
+    kernelTime = SpanInDays(kernel);
+    userTime = SpanInDays(user);
+    return true;
+}
+
+bool TMonitoredProcessBase::GetMemoryCounters(PROCESS_MEMORY_COUNTERS& counters) const {
+    counters.cb = sizeof(PROCESS_MEMORY_COUNTERS);
+    return GetProcessMemoryInfo(FHandle, &counters, sizeof(PROCESS_MEMORY_COUNTERS)) != FALSE;
+}
+
+TMonitoredProcess::TMonitoredProcess(TProcessRuntimeConfig* config, DWORD processId)
+    : TMonitoredProcessBase(processId), FConfig(config) {}
+
+TMonitoredServiceProcess::TMonitoredServiceProcess(TMonitoredService* service, DWORD processId)
+    : TMonitoredProcessBase(processId), FService(service) {}
+
+// ---- watched services
+
+TMonitoredService::TMonitoredService(TServiceRuntimeConfig* config) : FConfig(config) {
+    FProcess = FindProcess();
+}
+
+TMonitoredService::~TMonitoredService() {
+    FProcess.reset();
+}
+
+std::unique_ptr<TMonitoredServiceProcess> TMonitoredService::FindProcess() {
+    try {
+        TServiceControlManager scm;
+        SERVICE_STATUS_PROCESS status{};
+        if (scm.QueryStatusEx(FConfig->ServiceName, status) &&
+            status.dwCurrentState == SERVICE_RUNNING && status.dwProcessId != 0)
+            return std::make_unique<TMonitoredServiceProcess>(this, status.dwProcessId);
+    } catch (...) {
+        // The manager cannot be opened or the process is out of reach: the
+        // service is then watched by the poll alone.
+    }
+    return nullptr;
+}
+
+bool TMonitoredService::GetStatus(SERVICE_STATUS& status) const {
+    TServiceControlManager scm;
+    return scm.QueryStatus(FConfig->ServiceName, status);
+}
+
+bool TMonitoredService::GetConfigInfo(TSCServiceConfig& info) const {
+    TServiceControlManager scm;
+    return scm.QueryConfig(FConfig->ServiceName, info);
+}
+
+// ---- lists
+
+TMonitoredProcess* TMonitoredProcessList::GetItem(int index) const {
+    return CheckedCast<TMonitoredProcess>(TBWList::GetItem(index));
+}
+
+int TMonitoredProcessList::IndexOfProcessId(DWORD processId) const {
+    for (int i = 0; i < Count(); ++i)
+        if (GetItem(i)->ProcessId() == processId)
+            return i;
+    return -1;
+}
+
+int TMonitoredProcessList::CountForConfig(const TProcessRuntimeConfig* config) const {
+    int count = 0;
+    for (int i = 0; i < Count(); ++i)
+        if (GetItem(i)->Config() == config)
+            ++count;
+    return count;
+}
+
+TMonitoredService* TMonitoredServiceList::GetItem(int index) const {
+    return CheckedCast<TMonitoredService>(TBWList::GetItem(index));
+}
+
+int TMonitoredServiceList::IndexOfName(const std::string& serviceName) const {
+    const std::string wanted = LowerCaseAZ(serviceName);
+    for (int i = 0; i < Count(); ++i)
+        if (LowerCaseAZ(GetItem(i)->Config()->ServiceName) == wanted)
+            return i;
+    return -1;
+}
+
+TMonitoredServiceProcess* TMonitoredServiceProcessList::GetItem(int index) const {
+    return CheckedCast<TMonitoredServiceProcess>(TBWList::GetItem(index));
+}
