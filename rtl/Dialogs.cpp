@@ -107,3 +107,38 @@ int ShowMessageForm(const TMessageBoxRequest& request) {
     TMessageForm form(request);
     return form.ShowModal();
 }
+
+std::function<bool(TOpenDialog&)> TOpenDialog::OnExecute;
+
+bool TOpenDialog::Execute(HWND owner) {
+    if (OnExecute)
+        return OnExecute(*this);
+    std::string filter = Filter;
+    for (char& c : filter)
+        if (c == '|')
+            c = '\0';
+    filter.append(2, '\0');
+    std::string ext = DefaultExt;
+    if (ext.compare(0, 2, "*.") == 0)
+        ext.erase(0, 2);
+    else if (!ext.empty() && ext[0] == '.')
+        ext.erase(0, 1);
+    std::vector<char> file(MAX_PATH * 4, '\0');
+    FileName.copy(file.data(), file.size() - 1);
+
+    OPENFILENAMEA ofn{};
+    ofn.lStructSize = sizeof(ofn);
+    ofn.hwndOwner = owner != nullptr ? owner : GetActiveWindow();
+    ofn.lpstrFilter = Filter.empty() ? nullptr : filter.c_str();
+    ofn.nFilterIndex = 1;
+    ofn.lpstrFile = file.data();
+    ofn.nMaxFile = static_cast<DWORD>(file.size());
+    ofn.lpstrInitialDir = InitialDir.empty() ? nullptr : InitialDir.c_str();
+    ofn.lpstrTitle = Title.empty() ? nullptr : Title.c_str();
+    ofn.lpstrDefExt = ext.empty() ? nullptr : ext.c_str();
+    ofn.Flags = Options | OFN_EXPLORER;
+    if (!GetOpenFileNameA(&ofn))
+        return false;
+    FileName = file.data();
+    return true;
+}

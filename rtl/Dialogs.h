@@ -3,7 +3,11 @@
 // message-box seam (Application().OnMessageBox) so that tests never block.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include <windows.h>
+#include <commdlg.h>
 
 #include "Forms.h"
 
@@ -18,3 +22,27 @@ int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons
 
 // Puts the box of a request on screen, bypassing the seam.
 int ShowMessageForm(const TMessageBoxRequest& request);
+
+// The platform's open-file dialog.
+class TOpenDialog : public TObject {
+public:
+    std::string Title;
+    // "Description|pattern|Description|pattern..."
+    std::string Filter;
+    // Appended to a typed name without extension; a leading "*." or "." is
+    // dropped, because the platform wants the bare extension.
+    std::string DefaultExt;
+    // Handed to the platform unchanged (it may hold "%SystemRoot%").
+    std::string InitialDir;
+    // The file shown when the dialog opens, and the one chosen afterwards.
+    std::string FileName;
+    // OFN_* flags.
+    DWORD Options = OFN_FILEMUSTEXIST | OFN_ENABLESIZING;
+
+    // True when a file was chosen (FileName then holds it); false on cancel.
+    bool Execute(HWND owner = nullptr);
+
+    // Replaces the platform's dialog (tests choose a file through it); it
+    // gets the dialog as set up and returns what Execute returns.
+    static std::function<bool(TOpenDialog&)> OnExecute;
+};

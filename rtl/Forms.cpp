@@ -6,6 +6,7 @@
 
 #include "Dialogs.h"
 #include "SysUtils.h"
+#include "Thread.h"
 
 namespace {
 
@@ -667,8 +668,18 @@ int TForm::ShowModal() {
     SetActiveWindow(FHandle);
     FocusFirst();
 
+    // Worker threads hand work to the main thread (Synchronize); the loop
+    // runs it, woken by a thread message when some is queued.
+    bool mainThread = GetCurrentThreadId() == MainThreadID();
+    if (mainThread && !WakeMainThread) {
+        DWORD id = GetCurrentThreadId();
+        WakeMainThread = [id] { PostThreadMessageA(id, WM_NULL, 0, 0); };
+    }
+
     MSG msg;
     for (;;) {
+        if (mainThread)
+            CheckSynchronize(0);
         if (FModalResult != mrNone) {
             CloseModal();
             if (FModalResult != mrNone)

@@ -5,6 +5,8 @@
 
 #include "lib/BWDateTimeUtils.h"
 #include "lib/BWStringUtils.h"
+#include "lib/BWSysInfo.h"
+#include "rtl/SysUtils.h"
 
 namespace {
 
@@ -126,4 +128,17 @@ void SetMemoryFields(const PROCESS_MEMORY_COUNTERS& counters, TTemplateFields& f
     fields.PeakPagedPool = FormatByteSize(counters.QuotaPeakPagedPoolUsage);
     fields.PeakNonPagedPool = FormatByteSize(counters.QuotaPeakNonPagedPoolUsage);
     fields.PeakPagefile = FormatByteSize(counters.PeakPagefileUsage);
+}
+
+std::string GatherComputerName() {
+    std::string name, group;
+    bool nameRead = GetLocalComputerName(name);
+    bool groupRead = GetWorkgroupName(group);
+    return QualifiedComputerName(nameRead, name, groupRead, group);
+}
+
+void GatherTarnwickTemplateFields(TTarnwickTemplateFields& fields) {
+    fields.ComputerName = GatherComputerName();
+    fields.CurrentTime = FormatAlertDateTime(Now());
+    fields.BootTime = FormatAlertDateTime(GetBootTime());
 }

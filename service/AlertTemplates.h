@@ -98,3 +98,10 @@ void SetProcessTimeFields(TDateTime creationTime, TDateTime exitTime, double ker
 
 // PageFaultCount (thousands grouped) and the four peak sizes as byte sizes.
 void SetMemoryFields(const _PROCESS_MEMORY_COUNTERS& counters, TTemplateFields& fields);
+
+// The computer's name qualified with its workgroup or domain, as read now.
+std::string GatherComputerName();
+
+// The values of an alert about the monitor itself: computer, local time now
+// and local boot time.
+void GatherTarnwickTemplateFields(TTarnwickTemplateFields& fields);

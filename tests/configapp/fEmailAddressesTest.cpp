@@ -222,6 +222,8 @@ TEST_F(RecipientsTest, HelpContextsLayoutAndScreenshots) {
         gui::Driver driver([&] {
             ASSERT_TRUE(gui::WaitVisible(form.Handle()));
             EXPECT_EQ(form.pcMain->ActivePageIndex(), 0);
+            EXPECT_TRUE(gui::WaitUntil(
+                [&] { return gui::FocusOf(form.Handle()) == form.lsAddresses->Handle(); }));
             gui::PostKey(form.lsAddresses->Handle(), VK_F1);
             ASSERT_TRUE(gui::WaitUntil([&] { return seams.Help().size() == 1; }));
             for (TControl* c : std::vector<TControl*>{form.btnAdd, form.btnEdit, form.btnRemove}) {

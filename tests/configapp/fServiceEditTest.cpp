@@ -63,7 +63,7 @@ TEST_F(ServiceEditTest, ANewEntryIsRefusedEmptyAndAlreadyWatchedThenTakesTheChoi
             EXPECT_TRUE(form.cbShutdownEvent->Checked());
             EXPECT_FALSE(form.cbFailureEvent->Checked());
             EXPECT_TRUE(form.cbFailureEvent->Enabled());
-            EXPECT_EQ(gui::FocusOf(form.Handle()), form.cbServiceName->Handle());
+            EXPECT_TRUE(gui::WaitUntil([&] { return gui::FocusOf(form.Handle()) == form.cbServiceName->Handle(); }));
 
             RefusedOk();
             Pick("Spooler");

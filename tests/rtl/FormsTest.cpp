@@ -289,6 +289,25 @@ TEST_F(MessageFormTest, WarningHasOneOkButtonThatEnterPresses) {
     EXPECT_EQ(answer, mrOk);
 }
 
+TEST_F(MessageFormTest, TheExceptionBoxOnScreenIsCaptionedWithTheTitle) {
+    Application().Title = "Exception Box Title";
+    {
+        gui::Driver driver([&] {
+            HWND box = gui::WaitForWindow("Exception Box Title");
+            ASSERT_NE(box, nullptr);
+            // The system's message box keeps its text in the static 0xFFFF.
+            EXPECT_EQ(gui::Text(GetDlgItem(box, 0xFFFF)), "Disk full.");
+            gui::Click(gui::Item(box, IDOK));
+        });
+        try {
+            throw Exception("Disk full");
+        } catch (...) {
+            Application().HandleException();
+        }
+    }
+    Application().Title.clear();
+}
+
 TEST_F(MessageFormTest, ACodeBuiltFormHasTheClientSizeAskedFor) {
     TForm form(nullptr, "Built", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
                WS_EX_DLGMODALFRAME, 293, 90);
