@@ -135,8 +135,32 @@ DWORD TService::NextControl() {
             return code;
         }
         LeaveCriticalSection(&FLock);
-        WaitForSingleObject(FControlEvent, INFINITE);
+        if (FWatchHandle == nullptr) {
+            WaitForSingleObject(FControlEvent, INFINITE);
+            continue;
+        }
+        // Controls first: the control event is the first handle, so when both
+        // are signalled a queued stop is served before the watch fires.
+        HANDLE handles[2] = {FControlEvent, FWatchHandle};
+        DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+        if (r == WAIT_OBJECT_0 + 1 || r == WAIT_ABANDONED_0 + 1 || r == WAIT_FAILED) {
+            // Dropped before the handler runs: a handle that stays signalled
+            // must not fire again, and a failed wait must not spin.
+            TServiceEvent handler = std::move(FOnWatchSignalled);
+            FWatchHandle = nullptr;
+            FOnWatchSignalled = nullptr;
+            try {
+                if (handler)
+                    handler(this);
+            } catch (...) {
+            }
+        }
     }
+}
+
+void TService::Watch(HANDLE handle, TServiceEvent onSignalled) {
+    FWatchHandle = handle;
+    FOnWatchSignalled = handle != nullptr ? std::move(onSignalled) : nullptr;
 }
 
 void TService::Main(DWORD argc, LPSTR* argv) {

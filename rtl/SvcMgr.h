@@ -82,6 +82,15 @@ public:
     // Reports the current status again (the next check point when pending).
     void ReportStatus();
 
+    // A kernel object the service's thread waits on beside its control queue
+    // (a worker thread's handle, say). When it is signalled, onSignalled runs
+    // once on the service's thread, between controls, and the watch is
+    // dropped; it may set the exit codes and queue a stop with Controller.
+    // A null handle drops the watch. Call it on the service's thread (from
+    // the handlers), so that no control runs while the watch changes; the
+    // handle must stay open while it is watched.
+    void Watch(HANDLE handle, TServiceEvent onSignalled);
+
     // Full path of the running program.
     static std::string ImagePath();
 
@@ -107,6 +116,8 @@ private:
     CRITICAL_SECTION FLock;
     HANDLE FControlEvent;
     std::deque<DWORD> FControls;
+    HANDLE FWatchHandle = nullptr;
+    TServiceEvent FOnWatchSignalled;
 };
 
 // The service program: parses the switches, installs or uninstalls, or runs

@@ -180,6 +180,7 @@ protected:
             CloseServiceHandle(scm);
         DeleteFileA((base + ".log").c_str());
         DeleteFileA((base + ".failstart").c_str());
+        DeleteFileA((base + ".watch").c_str());
     }
     std::string name, base;
     SC_HANDLE scm = nullptr, svc = nullptr;
@@ -224,4 +225,16 @@ TEST_F(SvcMgrLifecycle, AFailedStartNeverReportsRunning) {
     for (int i = 0; i < 100 && ReadFile(base + ".log").find("end") == std::string::npos; ++i)
         Sleep(50);
     EXPECT_EQ(ReadFile(base + ".log"), "start\nend\n");
+}
+
+TEST_F(SvcMgrLifecycle, AWatchedObjectThatEndsLetsTheServiceStopItselfWithAnExitCode) {
+    std::ofstream(base + ".watch") << "x";
+    ASSERT_TRUE(StartServiceA(svc, 0, nullptr)) << GetLastError();
+    std::vector<SERVICE_STATUS> seen;
+    ASSERT_TRUE(WaitForState(svc, SERVICE_STOPPED, seen));
+    EXPECT_EQ(seen.back().dwWin32ExitCode, static_cast<DWORD>(ERROR_EXCEPTION_IN_SERVICE));
+    for (int i = 0; i < 100 && ReadFile(base + ".log").find("end") == std::string::npos; ++i)
+        Sleep(50);
+    // The stop it queued for itself ran the ordinary stop handler.
+    EXPECT_EQ(ReadFile(base + ".log"), "start\nwatch\nstop\nend\n");
 }

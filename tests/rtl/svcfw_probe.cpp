@@ -2,7 +2,9 @@
 // name is its first argument (set in the registered command line), so every
 // test run installs its own. It records what the framework calls in
 // <name>.log beside the program; a file <name>.failstart makes the start fail;
-// its stop takes 2.5 s and re-reports stop pending meanwhile.
+// its stop takes 2.5 s and re-reports stop pending meanwhile. With a file
+// <name>.watch it starts a worker that ends on its own after a moment; the
+// service watches it and, when it ends, stops itself with exit code 1064.
 #include <windows.h>
 
 #include <cstdio>
@@ -48,6 +50,16 @@ int main(int argc, char** argv) {
     TProbe::Instance->OnStart = [](TService*, bool& started) {
         Log("start");
         started = GetFileAttributesA((g_base + ".failstart").c_str()) == INVALID_FILE_ATTRIBUTES;
+        if (started && GetFileAttributesA((g_base + ".watch").c_str()) != INVALID_FILE_ATTRIBUTES) {
+            HANDLE worker = CreateThread(
+                nullptr, 0, [](LPVOID) -> DWORD { Sleep(300); return 0; }, nullptr, 0, nullptr);
+            TProbe::Instance->Watch(worker, [worker](TService* s) {
+                Log("watch");
+                CloseHandle(worker);
+                s->Win32ErrCode = ERROR_EXCEPTION_IN_SERVICE;
+                s->Controller(SERVICE_CONTROL_STOP);
+            });
+        }
     };
     TProbe::Instance->OnStop = [](TService* s, bool& stopped) {
         Log("stop");
