@@ -7,6 +7,8 @@
 #include "lib/BWStringUtils.h"
 #include "lib/BWSysInfo.h"
 #include "rtl/SysUtils.h"
+#include "service/TarnwickRuntimeConfig.h"
+#include "win32/ServiceControl.h"
 
 namespace {
 
@@ -141,4 +143,37 @@ void GatherTarnwickTemplateFields(TTarnwickTemplateFields& fields) {
     fields.ComputerName = GatherComputerName();
     fields.CurrentTime = FormatAlertDateTime(Now());
     fields.BootTime = FormatAlertDateTime(GetBootTime());
+}
+
+void GatherTemplateFields(const TMonitoredProcessBase* process, const TMonitoredService* service,
+                          const SERVICE_STATUS* status, int count, TTemplateFields& fields) {
+    fields = TTemplateFields();
+    fields.ComputerName = GatherComputerName();
+    fields.CurrentTime = FormatAlertDateTime(Now());
+
+    if (service != nullptr) {
+        TSCServiceConfig info;
+        if (service->GetConfigInfo(info))
+            fields.DisplayName = info.DisplayName;
+        fields.ServiceName = service->Config()->ServiceName;
+        if (status != nullptr)
+            SetServiceStatusFields(*status, fields);
+    }
+
+    if (process == nullptr)
+        return;
+    fields.ProcessName = process->ImagePath();
+    fields.OwnerUserName = process->GetOwnerName();
+    fields.ShortProcessName = ShortProcessName(process->ImagePath());
+    fields.ProcessExitCode = UnsignedText(process->GetExitCode());
+    fields.ProcessInstanceCount = IntToStr(count);
+
+    TDateTime creationTime = 0, exitTime = 0;
+    double kernelTime = 0, userTime = 0;
+    if (process->GetTimes(creationTime, exitTime, kernelTime, userTime))
+        SetProcessTimeFields(creationTime, exitTime, kernelTime, userTime, fields);
+
+    PROCESS_MEMORY_COUNTERS counters{};
+    if (process->GetMemoryCounters(counters))
+        SetMemoryFields(counters, fields);
 }

@@ -14,6 +14,8 @@
 
 struct _SERVICE_STATUS;
 struct _PROCESS_MEMORY_COUNTERS;
+class TMonitoredProcessBase;
+class TMonitoredService;
 
 // Resource type and names of the templates.
 constexpr const char* TEMPLATE_RESOURCE_TYPE = "TEXT";
@@ -105,3 +107,13 @@ std::string GatherComputerName();
 // The values of an alert about the monitor itself: computer, local time now
 // and local boot time.
 void GatherTarnwickTemplateFields(TTarnwickTemplateFields& fields);
+
+// The values of an alert about a watched service or program. fields is
+// emptied first. process (a watched program or a service's process), service
+// and status may each be null; without service fields 3-7 stay empty, without
+// status 5-7, without process 8-22; times and memory figures stay empty when
+// they cannot be read. count is the instance count shown. A failed query
+// leaves its field empty; an exception from opening the service control
+// manager (for the display name) passes to the caller.
+void GatherTemplateFields(const TMonitoredProcessBase* process, const TMonitoredService* service,
+                          const _SERVICE_STATUS* status, int count, TTemplateFields& fields);
