@@ -1,0 +1,226 @@
+// Benchmark of the monitor thread (not a test):
+//  1. CPU and wall time of one process-detection pass with many running
+//     processes and 0, 50 and 500 configured programs;
+//  2. the delay from a watched program's exit to OnProcessStopped with the
+//     real intervals (10 s main wait, 3 s follow-up wait).
+// Usage: kt_bench.exe [running processes, default 1000] [delay samples, default 7]
+// It writes the configuration key of the prefix it runs in and deletes it
+// afterwards: run it in a test prefix, never on a machine with a real
+// configuration.
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "config/TarnwickConfig.h"
+#include "config/TarnwickConfigRegAdapter.h"
+#include "rtl/DateUtils.h"
+#include "rtl/Registry.h"
+#include "service/KorrinThread.h"
+#include "service/TarnwickRuntimeConfig.h"
+
+namespace {
+
+double Seconds() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER c;
+    QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) / frequency.QuadPart;
+}
+
+double ThreadCpuSeconds() {
+    FILETIME creation, exit, kernel, user;
+    GetThreadTimes(GetCurrentThread(), &creation, &exit, &kernel, &user);
+    auto v = [](const FILETIME& f) {
+        return ((static_cast<unsigned long long>(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 1e7;
+    };
+    return v(kernel) + v(user);
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+std::string Folder() {
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+void WriteConfig(const std::vector<std::string>& programs) {
+    TTarnwickConfig config;
+    for (const auto& p : programs)
+        config.Processes->Add(new TProcessConfig(p, false, false));
+    TServiceConfigRegAdapter adapter;
+    adapter.Save(config);
+}
+
+// Configured programs that are not running: their names are compared with
+// every new process, as a real configuration's mostly are.
+std::vector<std::string> IdlePrograms(int n) {
+    std::vector<std::string> v;
+    for (int i = 0; i < n; ++i)
+        v.push_back("C:\\Program Files\\Bench\\idle_program_" + std::to_string(i) + ".exe");
+    return v;
+}
+
+struct TChildren {
+    HANDLE End;
+    std::vector<HANDLE> Processes;
+    std::vector<DWORD> Pids;
+    explicit TChildren(const std::string& eventName)
+        : End(CreateEventA(nullptr, TRUE, FALSE, eventName.c_str())) {}
+    bool Start(const std::string& path, const std::string& eventName, DWORD code) {
+        std::string cmd = "\"" + path + "\" " + std::to_string(code) + " " + eventName;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        if (!CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi))
+            return false;
+        CloseHandle(pi.hThread);
+        Processes.push_back(pi.hProcess);
+        Pids.push_back(pi.dwProcessId);
+        return true;
+    }
+    ~TChildren() {
+        SetEvent(End);
+        for (HANDLE h : Processes) {
+            WaitForSingleObject(h, 30000);
+            CloseHandle(h);
+        }
+        CloseHandle(End);
+    }
+};
+
+void DetectionPasses(int configured) {
+    WriteConfig(IdlePrograms(configured));
+    TKorrinThread t(true);  // never resumed: its operations run on this thread
+    t.BootTimeFunc = [] { return Now() - 1.0; };
+    double w0 = Seconds(), c0 = ThreadCpuSeconds();
+    t.LoadConfig(false);
+    double baselineWall = Seconds() - w0, baselineCpu = ThreadCpuSeconds() - c0;
+
+    // The thread's CPU clock ticks coarsely under Wine, so CPU time is taken
+    // over a batch of passes; each sample is a batch's mean.
+    constexpr int kBatches = 9, kPasses = 20;
+    std::vector<double> cpu, wall;
+    for (int b = 0; b < kBatches; ++b) {
+        double cb = ThreadCpuSeconds();
+        for (int p = 0; p < kPasses; ++p) {
+            double w = Seconds();
+            t.DetectNewProcesses();
+            wall.push_back(Seconds() - w);
+        }
+        cpu.push_back((ThreadCpuSeconds() - cb) / kPasses);
+    }
+    std::printf("  %3d configured: pass CPU median %.2f ms, wall median %.2f ms "
+                "(baseline pass: CPU %.1f ms, wall %.1f ms)\n",
+                configured, Median(cpu) * 1e3, Median(wall) * 1e3, baselineCpu * 1e3,
+                baselineWall * 1e3);
+}
+
+void StopDelay(const std::string& watched, int samples) {
+    std::vector<std::string> programs = IdlePrograms(50);
+    programs.push_back(watched);
+    WriteConfig(programs);
+
+    auto* t = new TKorrinThread(true);  // real intervals
+    t->BootTimeFunc = [] { return Now() - 1.0; };
+    HANDLE started = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    HANDLE stopped = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<double> stoppedAt{0};
+    std::atomic<unsigned long long> stoppedSystemTime{0};
+    t->OnProcessStarted = [&](TObject*, TMonitoredProcess*) { SetEvent(started); };
+    t->OnProcessStopped = [&](TObject*, TMonitoredProcess*) {
+        stoppedAt = Seconds();
+        FILETIME now;
+        GetSystemTimeAsFileTime(&now);
+        stoppedSystemTime = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) |
+                            now.dwLowDateTime;
+        SetEvent(stopped);
+    };
+    t->Resume();
+
+    std::vector<double> fromEnd, fromExit;
+    for (int i = 0; i < samples; ++i) {
+        std::string eventName = "kt_bench_end_" + std::to_string(GetCurrentProcessId()) + "_" +
+                                std::to_string(i);
+        TChildren child(eventName);
+        if (!child.Start(watched, eventName, 0) || WaitForSingleObject(started, 60000) != 0) {
+            std::printf("  the watched program was not seen starting\n");
+            break;
+        }
+        // Somewhere inside the 10-second main wait, as a real exit would be.
+        Sleep(500 + 1000 * (i % 5));
+        double endAt = Seconds();
+        SetEvent(child.End);
+        if (WaitForSingleObject(stopped, 60000) != 0) {
+            std::printf("  no stop reported\n");
+            break;
+        }
+        FILETIME creation, exit, kernel, user;
+        GetProcessTimes(child.Processes[0], &creation, &exit, &kernel, &user);
+        unsigned long long exitTime =
+            (static_cast<unsigned long long>(exit.dwHighDateTime) << 32) | exit.dwLowDateTime;
+        fromEnd.push_back(stoppedAt - endAt);
+        fromExit.push_back((stoppedSystemTime - exitTime) / 1e7);
+    }
+    t->RequestStop();
+    t->WaitFor();
+    delete t;
+    CloseHandle(started);
+    CloseHandle(stopped);
+    if (!fromExit.empty())
+        std::printf("  %zu samples: exit to OnProcessStopped median %.1f ms "
+                    "(end request to OnProcessStopped median %.1f ms)\n",
+                    fromExit.size(), Median(fromExit) * 1e3, Median(fromEnd) * 1e3);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int running = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const int samples = argc > 2 ? std::atoi(argv[2]) : 7;
+    const std::string child = Folder() + "kt_child.exe";
+    const std::string watched = Folder() + "kt_bench_watched.exe";
+    CopyFileA(child.c_str(), watched.c_str(), FALSE);
+
+    const std::string endName = "kt_bench_end_all_" + std::to_string(GetCurrentProcessId());
+    {
+        TChildren children(endName);
+        double s0 = Seconds();
+        for (int i = 0; i < running; ++i)
+            if (!children.Start(child, endName, 0)) {
+                std::printf("could start only %d processes (error %lu)\n", i, GetLastError());
+                break;
+            }
+        std::printf("started %zu processes in %.1f s\n", children.Processes.size(),
+                    Seconds() - s0);
+
+        std::printf("detection pass with %zu extra running processes:\n",
+                    children.Processes.size());
+        for (int configured : {0, 50, 500})
+            DetectionPasses(configured);
+
+        std::printf("stop delay (main wait 10 s, follow-up wait 3 s, 51 configured):\n");
+        StopDelay(watched, samples);
+    }
+
+    TRegistry registry;
+    registry.DeleteKey(TarnwickConfigKey);
+    DeleteFileA(watched.c_str());
+    return 0;
+}
