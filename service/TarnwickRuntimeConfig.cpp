@@ -124,6 +124,12 @@ DWORD TMonitoredProcessBase::GetExitCode() const {
 }
 
 bool TMonitoredProcessBase::HasExited() const {
+    // A signalled process handle proves the end, whatever code the process
+    // left: one that ended with 259 (STILL_ACTIVE) must not pass for running,
+    // or the monitor would keep it watched and its handle would end every
+    // wait at once.
+    if (FHandle != nullptr && WaitForSingleObject(FHandle, 0) == WAIT_OBJECT_0)
+        return true;
     return GetExitCode() != STILL_ACTIVE;
 }
 

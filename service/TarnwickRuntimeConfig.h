@@ -110,8 +110,9 @@ public:
 
     // GetExitCodeProcess; 0xFFFFFFFF when the call fails.
     DWORD GetExitCode() const;
-    // GetExitCode is not STILL_ACTIVE (259): a failed query counts as exited,
-    // a process that ended with 259 as running.
+    // The handle is signalled, or GetExitCode is not STILL_ACTIVE (259): a
+    // process that ended with exit code 259 has exited all the same, and a
+    // failed query counts as exited.
     bool HasExited() const;
     // Owner of the process's token (not its user) as domain\name; empty when
     // the token or the account cannot be read.

@@ -141,14 +141,15 @@ TEST(MonitoredProcess, RunningChildReportsItsFiguresAndItsExitCodeOnceEnded) {
     EXPECT_LE(exitTime, NowUtc() + 1.0 / 1440);
 }
 
-TEST(MonitoredProcess, ExitCode259LooksLikeARunningProcess) {
+TEST(MonitoredProcess, ExitCode259IsAnExitOnceTheHandleIsSignalled) {
     TChild child(STILL_ACTIVE);
     ASSERT_TRUE(child.Started());
     TMonitoredProcess process(nullptr, child.Id());
+    EXPECT_FALSE(process.HasExited());
     child.Finish();
     ASSERT_EQ(WaitForSingleObject(process.Handle(), 0), WAIT_OBJECT_0);
     EXPECT_EQ(process.GetExitCode(), STILL_ACTIVE);
-    EXPECT_FALSE(process.HasExited());
+    EXPECT_TRUE(process.HasExited());
 }
 
 TEST(MonitoredProcess, AProcessThatCannotBeOpenedRaisesTheSystemError) {
