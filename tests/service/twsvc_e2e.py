@@ -1,0 +1,321 @@
+#!/usr/bin/python3
+"""The monitoring service end to end under Wine.
+
+Installs twsvc.exe in the build's Wine prefix, writes a configuration (relay
+host: an aiosmtpd server on 127.0.0.77:25 run here, one watched sample
+program), starts the service through the service control manager, starts
+and ends the sample program, and checks the alert mails the server received
+against the templates; then stops the service (the server holds the shutdown
+mail for a while, so stop pending must be reported again with rising check
+points), checks "LastShutdownTime" and uninstalls. A second run stores a
+switch of the wrong type: the monitor thread ends on the exception and the
+service must end stopped with a non-zero exit code.
+
+The service name "Tarnwick" and the configuration key are fixed: ctest holds
+the locks tarnwick_service and tarnwick_registry for this test.
+
+Usage: twsvc_e2e.py --build <build dir> --svc <twsvc.exe> --sample <tw_sample.exe>
+"""
+import argparse
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+SKIP = 77
+SINK_HOST = "127.0.0.77"
+KEY = r"HKLM\SOFTWARE\Brellow\Tarnwick"
+FROM = "tarnwick@example.test"
+RCPT = "admin@example.test"
+
+failures = []
+
+
+def fail(msg):
+    print("FAIL: " + msg, flush=True)
+    failures.append(msg)
+
+
+class Sink:
+    """aiosmtpd on SINK_HOST:25 keeping every message; a DATA whose subject
+    contains hold_subject is answered only once released is set."""
+
+    def __init__(self):
+        from aiosmtpd.controller import Controller
+
+        self.messages = []
+        self.lock = threading.Lock()
+        self.hold_subject = None
+        self.released = threading.Event()
+        sink = self
+
+        class Handler:
+            async def handle_DATA(self, server, session, envelope):
+                import asyncio
+                import email
+                import email.policy
+
+                msg = email.message_from_bytes(envelope.original_content, policy=email.policy.default)
+                if sink.hold_subject and sink.hold_subject in str(msg["Subject"]):
+                    deadline = time.time() + 60
+                    while not sink.released.is_set() and time.time() < deadline:
+                        await asyncio.sleep(0.05)
+                with sink.lock:
+                    sink.messages.append((envelope.mail_from, list(envelope.rcpt_tos), msg,
+                                          envelope.original_content))
+                return "250 2.0.0 OK queued"
+
+        self.controller = Controller(Handler(), hostname=SINK_HOST, port=25)
+        self.controller.start()
+
+    def stop(self):
+        self.controller.stop()
+
+    def wait_for(self, subject_part, timeout=40):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            with self.lock:
+                for m in self.messages:
+                    if subject_part in str(m[2]["Subject"]):
+                        return m
+            time.sleep(0.1)
+        return None
+
+
+class Wine:
+    def __init__(self, build):
+        self.runner = os.path.join(build, "wine-run")
+
+    def run(self, *args, check=False):
+        r = subprocess.run([self.runner] + list(args), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        out = r.stdout.decode("latin-1")
+        if check and r.returncode != 0:
+            fail("%s -> %d: %s %s" % (" ".join(args), r.returncode, out,
+                                       r.stderr.decode("latin-1")))
+        return r.returncode, out
+
+    def reg_add(self, key, name, kind, data):
+        # Wine's reg.exe now and then fails a write with no word said; the
+        # next attempt goes through.
+        for _ in range(3):
+            if self.run("reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f")[0] == 0:
+                return
+            time.sleep(0.2)
+        fail("reg add %s\\%s failed" % (key, name))
+
+    def query(self, name="Tarnwick"):
+        """(state, win32 exit code, check point) or None when the service is missing."""
+        rc, out = self.run("sc", "query", name)
+        m = re.search(r"STATE\s*:\s*(\d+)", out)
+        if rc != 0 or not m:
+            return None
+        code = re.search(r"WIN32_EXIT_CODE\s*:\s*(\d+)", out)
+        cp = re.search(r"CHECKPOINT\s*:\s*0x([0-9a-fA-F]+)", out)
+        return (int(m.group(1)), int(code.group(1)) if code else -1,
+                int(cp.group(1), 16) if cp else -1)
+
+    def wait_state(self, state, timeout=30, seen=None):
+        deadline = time.time() + timeout
+        while time.time() < deadline:
+            q = self.query()
+            if seen is not None and q is not None:
+                seen.append(q)
+            if q is not None and q[0] == state:
+                return q
+            time.sleep(0.05)
+        return None
+
+
+SERVICE_STOPPED, SERVICE_STOP_PENDING, SERVICE_RUNNING = 1, 3, 4
+
+
+def win_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def remove_service(wine, svc):
+    if wine.query() is not None:
+        wine.run("sc", "stop", "Tarnwick")
+        wine.wait_state(SERVICE_STOPPED, 30)
+        wine.run(svc, "/UNINSTALL", "/SILENT")
+
+
+def write_config(wine, sample_path, wrong_type=False):
+    wine.run("reg", "delete", KEY, "/f")
+    wine.reg_add(KEY, "PrimarySMTPTransportType", "REG_SZ", "Host")
+    wine.reg_add(KEY, "PrimarySMTPHost", "REG_SZ", SINK_HOST)
+    wine.reg_add(KEY, "FromEmail", "REG_SZ", FROM)
+    for name in ("RaiseStartupEvent", "RaiseShutdownEvent", "WriteAlertsToEventLog",
+                 "ProcessStartupEvent", "ProcessTerminationEvent", "TarnwickStartupEvent",
+                 "TarnwickShutdownEvent"):
+        wine.reg_add(KEY, name, "REG_DWORD", 1)
+    wine.reg_add(KEY, "StartupWaitPeriod", "REG_DWORD", 0)
+    if wrong_type:
+        # A Boolean stored as text: the load raises on it.
+        wine.reg_add(KEY, "RaiseStartupEvent", "REG_SZ", "yes")
+    wine.reg_add(KEY + r"\EmailAddresses", "0", "REG_SZ", RCPT)
+    sub = KEY + "\\Processes\\" + os.path.basename(sample_path)
+    wine.reg_add(sub, "ApplicationPath", "REG_SZ", win_path(sample_path))
+    wine.reg_add(sub, "RaiseStartupEvent", "REG_DWORD", 1)
+    wine.reg_add(sub, "RaiseShutdownEvent", "REG_DWORD", 1)
+
+
+def body_of(m):
+    return m[3].split(b"\r\n\r\n", 1)[1].decode("latin-1") if m else ""
+
+
+def check_mail(m, subject, body_lines, what):
+    if m is None:
+        fail("%s: no mail with subject %r" % (what, subject))
+        return
+    mail_from, rcpts, msg, raw = m
+    if mail_from != FROM or rcpts != [RCPT]:
+        fail("%s: envelope %s -> %s" % (what, mail_from, rcpts))
+    if str(msg["Subject"]) != subject:
+        fail("%s: subject %r, expected %r" % (what, str(msg["Subject"]), subject))
+    text = msg.get_content().replace("\r\n", "\n")
+    for line in body_lines:
+        if not re.search(line, text, re.M):
+            fail("%s: body lacks %r:\n%s" % (what, line, text))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build", required=True)
+    ap.add_argument("--svc", required=True)
+    ap.add_argument("--sample", required=True)
+    args = ap.parse_args()
+    if os.geteuid() != 0:
+        print("SKIP: the mail server needs port 25 (root)")
+        return SKIP
+    try:
+        import aiosmtpd  # noqa: F401
+    except ImportError:
+        print("SKIP: python3-aiosmtpd is missing")
+        return SKIP
+
+    wine = Wine(args.build)
+    work = tempfile.mkdtemp(prefix="twsvc_e2e_")
+    sample = os.path.join(work, "TwSample%d.exe" % os.getpid())
+    shutil.copy(args.sample, sample)
+    exe_name = os.path.basename(sample).lower()
+    sink = Sink()
+    try:
+        remove_service(wine, args.svc)
+        write_config(wine, sample)
+
+        # Install: silent, no message box, the identity in the SCM.
+        rc, out = wine.run(args.svc, "-install", "/Silent")
+        if rc != 0:
+            fail("install exit code %d: %s" % (rc, out))
+        # The identity as the service control manager stored it.
+        rc, out = wine.run("reg", "query", r"HKLM\System\CurrentControlSet\Services\Tarnwick")
+        for pattern in (r"DisplayName\s+REG_SZ\s+Tarnwick Monitor", r"Start\s+REG_DWORD\s+0x2\b",
+                        r"Type\s+REG_DWORD\s+0x10\b", r"ImagePath\s+REG_\w+\s+.*twsvc\.exe"):
+            if not re.search(pattern, out):
+                fail("service key lacks %s:\n%s" % (pattern, out))
+
+        wine.run("sc", "start", "Tarnwick", check=True)
+        if wine.wait_state(SERVICE_RUNNING) is None:
+            fail("service not running")
+        start = sink.wait_for("Tarnwick Startup on")
+        check_mail(start, start and str(start[2]["Subject"]), [
+            r"^Tarnwick has successfully started\.$",
+            r"^Computer:  \S+$",
+            r"^PROCESS NAME {20}INSTANCES$",
+            r"^%s +None$" % re.escape(exe_name)], "monitor start")
+        if start and not str(start[2]["Subject"]).startswith("[Tarnwick] Tarnwick Startup on "):
+            fail("start subject " + str(start[2]["Subject"]))
+        computer = str(start[2]["Subject"]).rsplit(" on ", 1)[1] if start else "?"
+        line = [l for l in body_of(start).split("\r\n") if l.startswith(exe_name)]
+        if not line or line[0] != exe_name.ljust(32) + "None":
+            fail("process list line %r" % line)
+
+        # The watched program: start, then end with exit code 7.
+        proc = subprocess.Popen([wine.runner, sample, "7"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        m = sink.wait_for("Process Startup:")
+        check_mail(m, "[Tarnwick] Process Startup: %s on %s" % (exe_name, computer), [
+            r"^Tarnwick has detected that a monitored process has started up\.$",
+            r"^Process:  %s$" % re.escape(os.path.basename(sample)),
+            r"^Full Path:  .*%s$" % re.escape(os.path.basename(sample)),
+            r"^Instances:  1$"], "program start")
+        open(sample + ".stop", "w").close()
+        proc.wait(timeout=30)
+        m = sink.wait_for("Process Shutdown:")
+        check_mail(m, "[Tarnwick] Process Shutdown: %s on %s" % (exe_name, computer), [
+            r"^Exit Code: 7$",
+            r"^Instances:    0$",
+            r"^Shutdown At:  \d"], "program stop")
+
+        # Stop: the server holds the shutdown mail until stop pending has been
+        # seen with two different check points, so the stop lasts as long
+        # as the monitor thread takes, and is re-reported meanwhile.
+        sink.hold_subject = "Tarnwick Shutdown on"
+        wine.run("sc", "stop", "Tarnwick", check=True)
+        seen = []
+        deadline = time.time() + 60
+        while time.time() < deadline:
+            q = wine.query()
+            if q is not None:
+                seen.append(q)
+            if len({c for st, _, c in seen if st == SERVICE_STOP_PENDING}) >= 2:
+                break
+            time.sleep(0.2)
+        sink.released.set()
+        end = wine.wait_state(SERVICE_STOPPED, 60, seen)
+        if end is None:
+            fail("service did not stop")
+        elif end[1] != 0:
+            fail("ordinary stop with exit code %d" % end[1])
+        checkpoints = [q[2] for q in seen if q[0] == SERVICE_STOP_PENDING]
+        if len(set(checkpoints)) < 2 or checkpoints != sorted(checkpoints):
+            fail("stop pending check points %s" % checkpoints)
+        m = sink.wait_for("Tarnwick Shutdown on", 5)
+        check_mail(m, "[Tarnwick] Tarnwick Shutdown on " + computer, [
+            r"^Tarnwick is shutting down\. Services and processes will no$",
+            r"^Booted At: \d"], "monitor stop")
+        if sink.wait_for("Windows Shutdown on", 0.1):
+            fail("a Windows-shutdown mail on an ordinary stop")
+        rc, out = wine.run("reg", "query", KEY, "/v", "LastShutdownTime")
+        if "REG_BINARY" not in out:
+            fail("LastShutdownTime not written: " + out)
+        print("one alert mail as received:\n" + start[3].decode("latin-1") if start else "")
+
+        # The mend: a switch of the wrong type ends the monitor thread on an
+        # exception; the service stops itself with a non-zero exit code.
+        write_config(wine, sample, wrong_type=True)
+        wine.run("sc", "start", "Tarnwick", check=True)
+        end = wine.wait_state(SERVICE_STOPPED, 30)
+        if end is None:
+            fail("service with a broken configuration keeps running")
+        elif end[1] == 0:
+            fail("service with a broken configuration stopped with exit code 0")
+        else:
+            print("broken configuration: stopped with exit code %d" % end[1])
+
+        rc, out = wine.run(args.svc, "/UNINSTALL", "-SILENT")
+        if rc != 0:
+            fail("uninstall exit code %d: %s" % (rc, out))
+        if wine.query() is not None:
+            fail("service still there after /UNINSTALL")
+    finally:
+        remove_service(wine, args.svc)
+        wine.run("reg", "delete", KEY, "/f")
+        sink.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+    if failures:
+        print("%d failure(s)" % len(failures))
+        return 1
+    print("service end to end as expected")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
