@@ -6,6 +6,7 @@
 #include "lib/BWDebug.h"
 #include "lib/BWResources.h"
 #include "lib/BWStringUtils.h"
+#include "rtl/Events.h"
 #include "rtl/SysUtils.h"
 #include "service/TarnwickRuntimeConfig.h"
 #include "service/twmessages.h"
@@ -32,17 +33,6 @@ std::string JoinLines(const std::vector<std::string>& lines) {
         text += lines[i];
     }
     return text;
-}
-
-// Calls a follow-on event; what it raises stays here.
-template <class Event, class... Args>
-void CallFollowOn(const Event& event, Args... args) {
-    if (!event)
-        return;
-    try {
-        event(args...);
-    } catch (...) {
-    }
 }
 
 }  // namespace
@@ -196,7 +186,7 @@ void TKorrinEventHandler::HandleStart(TObject* Sender) {
         std::string subject = GetSubjectPrefix() + "Tarnwick Startup on " + fields.ComputerName;
         client->Send(config.FromEmail, *config.EmailAddresses, subject, body, nullptr);
     }
-    CallFollowOn(AfterStart, Sender);
+    CallGuarded(AfterStart, Sender);
 }
 
 void TKorrinEventHandler::HandleStop(TObject* Sender) {
@@ -223,7 +213,7 @@ void TKorrinEventHandler::HandleStop(TObject* Sender) {
         if (!templateText.empty())
             SendAlert(config, subject, FillTarnwickTemplate(templateText, fields));
     }
-    CallFollowOn(AfterStop, Sender);
+    CallGuarded(AfterStop, Sender);
 }
 
 void TKorrinEventHandler::HandleServiceStarted(TObject* Sender, TMonitoredService* Service) {
@@ -239,7 +229,7 @@ void TKorrinEventHandler::HandleServiceStarted(TObject* Sender, TMonitoredServic
                   GetSubjectPrefix() + "Service Startup: " + Service->Config()->ServiceName +
                       " on " + f.ComputerName,
                   FillTemplate(GetServiceStartupTemplate(), f));
-    CallFollowOn(AfterServiceStarted, Sender, Service);
+    CallGuarded(AfterServiceStarted, Sender, Service);
 }
 
 void TKorrinEventHandler::HandleServiceStopped(TObject* Sender, TMonitoredService* Service) {
@@ -264,7 +254,7 @@ void TKorrinEventHandler::HandleServiceStopped(TObject* Sender, TMonitoredServic
                   GetSubjectPrefix() + "Service Shutdown: " + Service->Config()->ServiceName +
                       " on " + f.ComputerName,
                   FillTemplate(GetServiceShutdownTemplate(), f));
-    CallFollowOn(AfterServiceStopped, Sender, Service);
+    CallGuarded(AfterServiceStopped, Sender, Service);
 }
 
 void TKorrinEventHandler::HandleProcessStarted(TObject* Sender, TMonitoredProcess* Process) {
@@ -282,7 +272,7 @@ void TKorrinEventHandler::HandleProcessStarted(TObject* Sender, TMonitoredProces
                   GetSubjectPrefix() + "Process Startup: " + Process->Config()->ExeName + " on " +
                       f.ComputerName,
                   FillTemplate(GetProcessStartupTemplate(), f));
-    CallFollowOn(AfterProcessStarted, Sender, Process);
+    CallGuarded(AfterProcessStarted, Sender, Process);
 }
 
 void TKorrinEventHandler::HandleProcessStopped(TObject* Sender, TMonitoredProcess* Process) {
@@ -303,5 +293,5 @@ void TKorrinEventHandler::HandleProcessStopped(TObject* Sender, TMonitoredProces
                   GetSubjectPrefix() + "Process Shutdown: " + Process->Config()->ExeName + " on " +
                       f.ComputerName,
                   FillTemplate(GetProcessShutdownTemplate(), f));
-    CallFollowOn(AfterProcessStopped, Sender, Process);
+    CallGuarded(AfterProcessStopped, Sender, Process);
 }

@@ -9,6 +9,7 @@
 #include "config/TarnwickConfigRegAdapter.h"
 #include "lib/BWDebug.h"
 #include "lib/BWSysInfo.h"
+#include "rtl/Events.h"
 #include "rtl/Registry.h"
 #include "rtl/SysUtils.h"
 #include "rtl/WaitAny.h"
@@ -73,17 +74,6 @@ bool NameMatches(const std::string& name, const std::string& exeName) {
     if (exeName == name)
         return true;
     return name.size() == 15 && exeName.compare(0, 15, name) == 0;
-}
-
-template <class Event, class... Args>
-void FireGuarded(const Event& event, Args... args) {
-    if (!event)
-        return;
-    try {
-        event(args...);
-    } catch (...) {
-        // A handler's failure must not stop the detection.
-    }
 }
 
 }  // namespace
@@ -167,7 +157,7 @@ void TKorrinThread::Execute() {
         TDateTime lastServicePoll = CurrentTime();
         if (OnStart) {
             DebugTrace("Firing OnStart event");
-            FireGuarded(OnStart, static_cast<TObject*>(this));
+            CallGuarded(OnStart, static_cast<TObject*>(this));
         }
         while (!Terminated()) {
             DetectNewProcesses();
@@ -398,7 +388,7 @@ void TKorrinThread::ProcessSignalled(int Index) {
 }
 
 void TKorrinThread::ProcessStopped(int Index) {
-    FireGuarded(OnProcessStopped, static_cast<TObject*>(this), WatchedProcesses->GetItem(Index));
+    CallGuarded(OnProcessStopped, static_cast<TObject*>(this), WatchedProcesses->GetItem(Index));
     WatchedProcesses->Delete(Index);
 }
 
@@ -408,7 +398,7 @@ void TKorrinThread::ProcessStarted(TProcessRuntimeConfig* Entry, unsigned long P
         TMonitoredProcess* added = process.get();
         WatchedProcesses->Add(process.release());
         if (!Loading)
-            FireGuarded(OnProcessStarted, static_cast<TObject*>(this), added);
+            CallGuarded(OnProcessStarted, static_cast<TObject*>(this), added);
     } catch (...) {
         // The process could not be opened (gone, access denied): not watched.
     }
@@ -452,12 +442,12 @@ void TKorrinThread::ServiceStarted(TServiceRuntimeConfig* Entry) {
     if (added->Process() != nullptr)
         WatchedServiceProcesses->Add(added->Process());
     if (!Loading)
-        FireGuarded(OnServiceStarted, static_cast<TObject*>(this), added);
+        CallGuarded(OnServiceStarted, static_cast<TObject*>(this), added);
 }
 
 void TKorrinThread::ServiceStopped(int Index) {
     TMonitoredService* service = WatchedServices->GetItem(Index);
-    FireGuarded(OnServiceStopped, static_cast<TObject*>(this), service);
+    CallGuarded(OnServiceStopped, static_cast<TObject*>(this), service);
     for (int i = WatchedServiceProcesses->Count() - 1; i >= 0; --i)
         if (WatchedServiceProcesses->GetItem(i)->Service() == service)
             WatchedServiceProcesses->Delete(i);

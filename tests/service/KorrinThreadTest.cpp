@@ -62,26 +62,26 @@ void ClearConfigKey() {
     registry.DeleteKey(TarnwickConfigKey);
 }
 
-struct TConfigSpec {
+struct TTestConfig {
     std::vector<std::string> Programs;
     std::vector<std::string> Services;
     std::int32_t StartupWaitPeriod = 0;
     TDateTime LastShutdownTime = 0;  // 0: none written
 };
 
-void WriteConfig(const TConfigSpec& spec) {
+void WriteConfig(const TTestConfig& wanted) {
     TTarnwickConfig config;
-    for (const auto& p : spec.Programs)
+    for (const auto& p : wanted.Programs)
         config.Processes->Add(new TProcessConfig(p, false, false));
-    for (const auto& s : spec.Services)
+    for (const auto& s : wanted.Services)
         config.Services->Add(new TServiceConfig(s, false, false, false));
-    config.StartupWaitPeriod = spec.StartupWaitPeriod;
+    config.StartupWaitPeriod = wanted.StartupWaitPeriod;
     TServiceConfigRegAdapter adapter;
     adapter.Save(config);
-    if (spec.LastShutdownTime != 0) {
+    if (wanted.LastShutdownTime != 0) {
         TRegistry registry;
         ASSERT_TRUE(registry.OpenOrCreateKey(TarnwickConfigKey));
-        registry.WriteDateTime(LastShutdownTimeValue, spec.LastShutdownTime);
+        registry.WriteDateTime(LastShutdownTimeValue, wanted.LastShutdownTime);
     }
 }
 
