@@ -1,0 +1,37 @@
+#include "AppRun.h"
+
+int RunMainForm(TForm& form) {
+    HWND hwnd = form.Handle();
+    ShowWindow(hwnd, SW_SHOWNORMAL);
+    SetForegroundWindow(hwnd);
+    // The form is on screen now, so focusing a control in OnShow takes effect
+    // at once instead of being kept for a modal loop that never runs.
+    try {
+        if (form.OnShow)
+            form.OnShow(&form);
+    } catch (...) {
+        Application().HandleException();
+    }
+    MSG msg;
+    while (IsWindow(hwnd) && IsWindowVisible(hwnd)) {
+        BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+        if (got == 0)
+            return static_cast<int>(msg.wParam);
+        if (got == -1)
+            return 1;
+        if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1 &&
+            (msg.hwnd == hwnd || IsChild(hwnd, msg.hwnd))) {
+            try {
+                form.ShowHelpFor(msg.hwnd);
+            } catch (...) {
+                Application().HandleException();
+            }
+            continue;
+        }
+        if (!IsDialogMessageA(hwnd, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    return 0;
+}

@@ -1,0 +1,48 @@
+// Report-style list view: columns with headers, one row per item with a
+// caption, cell texts and a data pointer the row does not own.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Forms.h"
+
+using TSelectItemEvent = std::function<void(TObject* sender, int index, bool selected)>;
+
+class TListView : public TControl {
+public:
+    using TControl::TControl;
+
+    // Appends a column with its header caption and width in pixels.
+    void AddColumn(const std::string& caption, int width);
+    int ColumnCount() const;
+    std::string ColumnCaption(int column) const;
+    int ColumnWidth(int column) const;
+
+    int Count() const;
+    // Adds a row; a list with LVS_SORTASCENDING places it by its caption.
+    // Returns the row's index.
+    int AddItem(const std::string& caption, const std::vector<std::string>& cells, void* data);
+    // The caption is column 0, the cells follow.
+    std::string Cell(int index, int column) const;
+    void* Data(int index) const;
+    void Clear();
+
+    // The first selected row, or -1.
+    int Selected() const;
+    void SetSelected(int index, bool selected);
+    // The row whose data is that pointer, or -1.
+    int IndexOfData(const void* data) const;
+
+    void BeginUpdate();
+    void EndUpdate();
+
+    TSelectItemEvent OnSelectItem;  // a row was selected or deselected
+    TNotifyEvent OnDblClick;        // anywhere in the list, on a row or not
+
+protected:
+    LRESULT NotifyEx(NMHDR* header) override;
+};
