@@ -1,7 +1,32 @@
 #include "AppRun.h"
 
+#include <commctrl.h>
+
+namespace {
+
+// Hiding the window (a close the close query agreed to) happens inside a
+// handler and posts nothing, so GetMessage would sleep on; the hide wakes the
+// loop explicitly.
+LRESULT CALLBACK WakeOnHide(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
+                            DWORD_PTR) {
+    if (msg == WM_SHOWWINDOW && wParam == FALSE)
+        PostMessageA(hwnd, WM_NULL, 0, 0);
+    return DefSubclassProc(hwnd, msg, wParam, lParam);
+}
+
+}  // namespace
+
 int RunMainForm(TForm& form) {
     HWND hwnd = form.Handle();
+    SetWindowSubclass(hwnd, WakeOnHide, 1, 0);
+    struct Unhook {
+        HWND hwnd;
+        ~Unhook() {
+            if (IsWindow(hwnd))
+                RemoveWindowSubclass(hwnd, WakeOnHide, 1);
+        }
+    } unhook{hwnd};
+
     ShowWindow(hwnd, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd);
     // The form is on screen now, so focusing a control in OnShow takes effect

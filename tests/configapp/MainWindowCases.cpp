@@ -1,0 +1,469 @@
+// The configuration program's main window, driven for real under the virtual
+// display against the test prefix's registry and service control manager: a
+// second thread clicks, types and picks as a person would, message boxes are
+// answered through the form layer's seam, and what OK wrote is read back from
+// the registry directly.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "config/TarnwickConfigRegAdapter.h"
+#include "configapp/fTarnwickConfig.h"
+#include "rtl/AppRun.h"
+#include "tests/support/FormSeams.h"
+#include "tests/support/GuiDriver.h"
+#include "tests/support/RawRegistry.h"
+
+namespace {
+
+const std::string Key = "SOFTWARE\\Brellow\\Tarnwick";
+
+std::string ExeDir() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string dir(path);
+    return dir.substr(0, dir.find_last_of('\\') + 1);
+}
+
+// A stored configuration that OK accepts as it stands.
+void StoreValid() {
+    rawreg::SetString(Key, "FromEmail", "monitor@example.com");
+    rawreg::SetString(Key + "\\EmailAddresses", "0", "admin@example.com");
+}
+
+// Runs the window as the program does (constructor, FormCreate, message
+// loop) while script drives it from a second thread.
+void Drive(TfrmKorrinConfigMain& form, const std::function<void()>& script) {
+    gui::Driver driver([&] {
+        ASSERT_TRUE(gui::WaitVisible(form.Handle()));
+        script();
+    });
+    RunMainForm(form);
+}
+
+HWND H(TControl* c) { return c->Handle(); }
+
+// A click on a list view row, as the mouse does it; -1 clicks below the rows.
+void ClickRow(HWND list, int row, bool dbl = false) {
+    RECT r{};
+    if (row >= 0) {
+        r.left = LVIR_BOUNDS;
+        SendMessageA(list, LVM_GETITEMRECT, row, reinterpret_cast<LPARAM>(&r));
+    } else {
+        GetClientRect(list, &r);
+        r.top = r.bottom - 6;
+    }
+    LPARAM pt = MAKELPARAM(r.left + 4, r.top + 3);
+    SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
+    SendMessageA(list, WM_LBUTTONUP, 0, pt);
+    if (dbl) {
+        SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
+        SendMessageA(list, WM_LBUTTONUP, 0, pt);
+    }
+}
+
+void ClickTab(TfrmKorrinConfigMain& form, int page) {
+    HWND tabs = H(form.pcMain);
+    SendMessageA(tabs, TCM_SETCURSEL, page, 0);
+    NMHDR nm{tabs, static_cast<UINT_PTR>(GetDlgCtrlID(tabs)), static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageA(form.Handle(), WM_NOTIFY, nm.idFrom, reinterpret_cast<LPARAM>(&nm));
+}
+
+// What the screen shows of the window, through the X server itself (xwd),
+// saved as a PNG in "screenshots" beside the test program. Wine runs the
+// Unix tools directly.
+void XScreenshot(HWND hwnd, const std::string& name) {
+    using ToUnix = char*(CDECL*)(LPCWSTR);
+    auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (toUnix == nullptr)
+        return;
+    std::string dir = ExeDir() + "screenshots";
+    CreateDirectoryA(dir.c_str(), nullptr);
+    std::wstring wdir(dir.begin(), dir.end());
+    char* unixDir = toUnix(wdir.c_str());
+    if (unixDir == nullptr)
+        return;
+    std::string out = std::string(unixDir) + "/" + name + ".png";
+    HeapFree(GetProcessHeap(), 0, unixDir);
+    RedrawWindow(hwnd, nullptr, nullptr,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
+    Sleep(300);
+    RECT r;
+    GetWindowRect(hwnd, &r);
+    char display[64] = {};
+    GetEnvironmentVariableA("DISPLAY", display, sizeof display);
+    std::string cmd = "/bin/sh -c \"xwd -root -silent -display '" + std::string(display) +
+                      "' | /usr/bin/convert xwd:- -crop " + std::to_string(r.right - r.left) +
+                      "x" + std::to_string(r.bottom - r.top) + "+" + std::to_string(r.left) +
+                      "+" + std::to_string(r.top) + " png:'" + out + "'\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+        WaitForSingleObject(pi.hProcess, 20000);
+        CloseHandle(pi.hThread);
+        CloseHandle(pi.hProcess);
+    }
+}
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        rawreg::DeleteTree(Key);
+        Application().Title = "Tarnwick Configuration Application";
+    }
+    void TearDown() override { rawreg::DeleteTree(Key); }
+    rawreg::Value Read(const std::string& name, const std::string& sub = "") {
+        return rawreg::Get(sub.empty() ? Key : Key + "\\" + sub, name);
+    }
+    gui::Seams seams;
+};
+
+TEST_F(MainWindowTest, WithoutAConfigurationKeyOkNeedsRecipientsThenWritesEverything) {
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    EXPECT_EQ(form.cbStartupWaitPeriod->Count(), 8);
+    EXPECT_EQ(form.cbStartupWaitPeriod->ItemIndex(), 0);  // "Immediately": a wait of 0
+    EXPECT_TRUE(gui::Checked(H(form.cbIntenalMX)));
+    EXPECT_FALSE(form.edtPrimarySMTP->Enabled());
+    EXPECT_FALSE(form.edtFailoverSMTP->Enabled());
+    EXPECT_FALSE(form.btnServiceEdit->Enabled());
+    EXPECT_TRUE(form.btnServiceAdd->Enabled());
+    EXPECT_NE(Application().HelpFile.find("\\Tarnwick_Lite.chm"), std::string::npos);
+
+    Drive(form, [&] {
+        gui::Type(H(form.edtFromEmail), "monitor@example.com");
+        // No recipients: the warning, then the recipients dialog opens.
+        gui::PostClick(H(form.btnOk));
+        HWND list = gui::WaitForWindow("Email Addresses");
+        ASSERT_NE(list, nullptr);
+        ASSERT_EQ(seams.BoxCount(), 1u);
+        EXPECT_EQ(seams.LastBox().Request.Caption, "Warning");
+        EXPECT_EQ(seams.LastBox().Request.Text,
+                  "No email addresses have been configured. Please enter at \r\nleast one email "
+                  "address.");
+        gui::PostClick(GetDlgItem(list, 102));  // Add
+        HWND edit = gui::WaitForWindow("Email Address");
+        ASSERT_NE(edit, nullptr);
+        gui::Type(GetDlgItem(edit, 100), "admin@example.com");
+        gui::Click(GetDlgItem(edit, IDOK));
+        ASSERT_TRUE(gui::WaitHidden(edit));
+        gui::Click(GetDlgItem(list, IDOK));
+        ASSERT_TRUE(gui::WaitHidden(list));
+        // The window stays open and nothing was written, although a recipient
+        // was added.
+        EXPECT_TRUE(IsWindowVisible(form.Handle()));
+        EXPECT_FALSE(rawreg::KeyExists(Key));
+        EXPECT_EQ(form.ModalResult(), mrNone);
+        // OK again writes the whole configuration.
+        gui::Click(H(form.btnOk));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(Read("FromEmail").Text(), "monitor@example.com");
+    EXPECT_EQ(Read("0", "EmailAddresses").Text(), "admin@example.com");
+    EXPECT_EQ(Read("StartupWaitPeriod").Dword(), 0u);
+    EXPECT_EQ(Read("PrimarySMTPTransportType").Text(), "Direct");
+    EXPECT_TRUE(Read("WriteAlertsToEventLog").Exists);
+}
+
+TEST_F(MainWindowTest, WaitOutsideTheTableIsKeptUnlessOneOfTheEightIsChosen) {
+    StoreValid();
+    struct Case {
+        int pick;  // -1: leave as loaded
+        DWORD stored;
+    } cases[] = {{-1, 75}, {8, 75}, {3, 60}};
+    for (const Case& c : cases) {
+        rawreg::SetDword(Key, "StartupWaitPeriod", 75);
+        TfrmKorrinConfigMain form;
+        form.FormCreate(&form);
+        ASSERT_EQ(form.cbStartupWaitPeriod->Count(), 9);
+        EXPECT_EQ(form.cbStartupWaitPeriod->Item(8), "75");
+        EXPECT_EQ(form.cbStartupWaitPeriod->ItemIndex(), -1);
+        Drive(form, [&] {
+            if (c.pick >= 0)
+                gui::PickComboItem(H(form.cbStartupWaitPeriod), c.pick);
+            gui::Click(H(form.btnOk));
+            EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+        });
+        EXPECT_EQ(Read("StartupWaitPeriod").Dword(), c.stored) << "pick " << c.pick;
+    }
+    rawreg::SetDword(Key, "StartupWaitPeriod", 90);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    EXPECT_EQ(form.cbStartupWaitPeriod->Count(), 8);
+    EXPECT_EQ(form.cbStartupWaitPeriod->Text(), "1.5m");
+}
+
+TEST_F(MainWindowTest, StoredAlertSwitchesSurviveWhileTheEventLogIsOff) {
+    StoreValid();
+    rawreg::SetDword(Key, "WriteAlertsToEventLog", 0);
+    rawreg::SetDword(Key, "ServiceStartupEvent", 1);
+    rawreg::SetDword(Key, "ProcessTerminationEvent", 1);
+    rawreg::SetDword(Key, "TarnwickShutdownEvent", 1);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    EXPECT_TRUE(form.cbServiceStartupEvent->Checked());
+    EXPECT_FALSE(form.cbServiceStartupEvent->Enabled());
+    EXPECT_FALSE(form.cbServiceShutdownEvent->Checked());
+    EXPECT_TRUE(form.cbProcessTerminationEvent->Checked());
+    EXPECT_TRUE(form.cbTarnwickShutdownEvent->Checked());
+    Drive(form, [&] {
+        gui::Click(H(form.btnOk));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(Read("WriteAlertsToEventLog").Dword(), 0u);
+    EXPECT_EQ(Read("ServiceStartupEvent").Dword(), 1u);
+    EXPECT_EQ(Read("ServiceShutdownEvent").Dword(), 0u);
+    EXPECT_EQ(Read("ProcessTerminationEvent").Dword(), 1u);
+    EXPECT_EQ(Read("TarnwickShutdownEvent").Dword(), 1u);
+}
+
+TEST_F(MainWindowTest, RulesOfTheMailRouteFailOverAndEventLogBoxes) {
+    StoreValid();
+    rawreg::SetString(Key, "PrimarySMTPHost", "relay.example.com");
+    rawreg::SetString(Key, "FailoverSMTPHost", "backup.example.com");
+    rawreg::SetDword(Key, "UseFailoverSMTPHost", 1);
+    rawreg::SetDword(Key, "ServiceStartupEvent", 1);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        EXPECT_FALSE(IsWindowEnabled(H(form.edtPrimarySMTP)));
+        gui::Click(H(form.cbUseSMTP));
+        EXPECT_TRUE(gui::Checked(H(form.cbUseSMTP)));
+        EXPECT_FALSE(gui::Checked(H(form.cbIntenalMX)));
+        EXPECT_TRUE(IsWindowEnabled(H(form.edtPrimarySMTP)));
+        gui::Click(H(form.cbIntenalMX));
+        EXPECT_FALSE(gui::Checked(H(form.cbUseSMTP)));
+        EXPECT_FALSE(IsWindowEnabled(H(form.edtPrimarySMTP)));
+        EXPECT_EQ(gui::Text(H(form.edtPrimarySMTP)), "relay.example.com");
+
+        EXPECT_TRUE(IsWindowEnabled(H(form.edtFailoverSMTP)));
+        gui::Click(H(form.cbUseFailoverSMTP));
+        EXPECT_FALSE(IsWindowEnabled(H(form.edtFailoverSMTP)));
+
+        ClickTab(form, TfrmKorrinConfigMain::PageEventLog);
+        gui::Click(H(form.cbWriteAlertsToEventLog));  // on: all six ticked and enabled
+        for (TCheckBox* b : {form.cbServiceStartupEvent, form.cbServiceShutdownEvent,
+                             form.cbProcessStartupEvent, form.cbProcessTerminationEvent,
+                             form.cbTarnwickStartupEvent, form.cbTarnwickShutdownEvent}) {
+            EXPECT_TRUE(gui::Checked(H(b)));
+            EXPECT_TRUE(IsWindowEnabled(H(b)));
+        }
+        gui::Click(H(form.cbWriteAlertsToEventLog));  // off: all unticked and disabled
+        for (TCheckBox* b : {form.cbServiceStartupEvent, form.cbTarnwickShutdownEvent}) {
+            EXPECT_FALSE(gui::Checked(H(b)));
+            EXPECT_FALSE(IsWindowEnabled(H(b)));
+        }
+        gui::Click(H(form.btnOk));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(Read("PrimarySMTPTransportType").Text(), "Direct");
+    EXPECT_EQ(Read("PrimarySMTPHost").Text(), "relay.example.com");
+    EXPECT_EQ(Read("UseFailoverSMTPHost").Dword(), 0u);
+    EXPECT_EQ(Read("FailoverSMTPHost").Text(), "backup.example.com");
+    EXPECT_EQ(Read("ServiceStartupEvent").Dword(), 0u);
+}
+
+TEST_F(MainWindowTest, BadFromAddressKeepsTheWindowAndTheCloseBoxTriesOkAgain) {
+    StoreValid();
+    rawreg::SetString(Key, "FromEmail", "no-at-sign");
+    rawreg::SetDword(Key, "StartupWaitPeriod", 300);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        ClickTab(form, TfrmKorrinConfigMain::PageServices);
+        gui::Click(H(form.btnOk));
+        ASSERT_EQ(seams.BoxCount(), 1u);
+        EXPECT_EQ(seams.LastBox().Request.Caption, "Warning");
+        EXPECT_EQ(seams.LastBox().Request.Text, "Please enter a valid From Email Address.");
+        EXPECT_EQ(SendMessageA(H(form.pcMain), TCM_GETCURSEL, 0, 0),
+                  TfrmKorrinConfigMain::PageGeneral);
+        EXPECT_TRUE(IsWindowVisible(H(form.edtFromEmail)));
+        EXPECT_EQ(form.ModalResult(), mrOk);
+        // The close box runs the OK path again: a second warning.
+        gui::PostCloseBox(form.Handle());
+        ASSERT_TRUE(gui::WaitUntil([&] { return seams.BoxCount() == 2; }));
+        EXPECT_TRUE(IsWindowVisible(form.Handle()));
+        gui::Type(H(form.edtFromEmail), "");
+        gui::Click(H(form.btnOk));
+        EXPECT_EQ(seams.BoxCount(), 3u);  // empty is refused too
+        gui::Click(H(form.btnHelp));
+        // After Help the close box closes without saving.
+        gui::PostCloseBox(form.Handle());
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(Read("FromEmail").Text(), "no-at-sign");
+    auto help = seams.Help();
+    ASSERT_EQ(help.size(), 1u);
+    EXPECT_EQ(help[0].first, static_cast<unsigned>(HELP_FINDER));
+}
+
+TEST_F(MainWindowTest, ListsShowSortedRowsAndRemoveAsksFirst) {
+    StoreValid();
+    auto svc = [&](const char* name, DWORD start, DWORD stop, DWORD failure) {
+        std::string k = "Services\\" + std::string(name);
+        rawreg::SetString(Key + "\\" + k, "ServiceName", name);
+        rawreg::SetDword(Key + "\\" + k, "RaiseStartupEvent", start);
+        rawreg::SetDword(Key + "\\" + k, "RaiseShutdownEvent", stop);
+        rawreg::SetDword(Key + "\\" + k, "OnlyShutdownFailureEvent", failure);
+    };
+    svc("Spooler", 1, 1, 1);
+    svc("Alpha", 0, 0, 1);
+    svc("Mid", 1, 1, 0);
+    rawreg::SetString(Key + "\\Processes\\notepad.exe", "ApplicationPath",
+                      "C:\\Windows\\notepad.exe");
+    rawreg::SetDword(Key + "\\Processes\\notepad.exe", "RaiseShutdownEvent", 1);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    TListView* lv = form.lvServices;
+    ASSERT_EQ(lv->Count(), 3);
+    EXPECT_EQ(lv->Cell(0, 0), "Alpha");
+    EXPECT_EQ(lv->Cell(0, 1), "No");
+    EXPECT_EQ(lv->Cell(0, 2), "No");  // failure-only without shutdown alerts
+    EXPECT_EQ(lv->Cell(1, 0), "Mid");
+    EXPECT_EQ(lv->Cell(1, 2), "Yes");
+    EXPECT_EQ(lv->Cell(2, 0), "Spooler");
+    EXPECT_EQ(lv->Cell(2, 2), "Failure");
+    EXPECT_EQ(lv->ColumnCaption(0), "Service");
+    EXPECT_EQ(lv->ColumnWidth(0), 150);
+    ASSERT_EQ(form.lvProcesses->Count(), 1);
+    EXPECT_EQ(form.lvProcesses->Cell(0, 0), "notepad.exe");
+    EXPECT_EQ(form.lvProcesses->Cell(0, 1), "No");
+    EXPECT_EQ(form.lvProcesses->Cell(0, 2), "Yes");
+    EXPECT_EQ(form.lvProcesses->ColumnCaption(0), "Name");
+
+    Drive(form, [&] {
+        ClickTab(form, TfrmKorrinConfigMain::PageServices);
+        ClickRow(H(lv), 1);
+        EXPECT_TRUE(IsWindowEnabled(H(form.btnServiceEdit)));
+        EXPECT_TRUE(IsWindowEnabled(H(form.btnServiceRemove)));
+        ClickRow(H(lv), -1);  // empty space
+        EXPECT_FALSE(IsWindowEnabled(H(form.btnServiceEdit)));
+        EXPECT_FALSE(IsWindowEnabled(H(form.btnServiceRemove)));
+        EXPECT_TRUE(IsWindowEnabled(H(form.btnServiceAdd)));
+
+        ClickRow(H(lv), 1);
+        seams.Answer(mrNo);
+        gui::Click(H(form.btnServiceRemove));
+        ASSERT_EQ(seams.BoxCount(), 1u);
+        EXPECT_EQ(seams.LastBox().Request.Caption, "Confirm");
+        EXPECT_EQ(seams.LastBox().Request.Text,
+                  "Are you sure you want to remove this service from the list of \r\nmonitored "
+                  "services?");
+        EXPECT_EQ(seams.LastBox().Request.Buttons, static_cast<unsigned>(mbYes | mbNo));
+        EXPECT_EQ(lv->Count(), 3);
+        seams.Answer(mrYes);
+        gui::Click(H(form.btnServiceRemove));
+        EXPECT_EQ(lv->Count(), 2);
+        EXPECT_EQ(lv->Cell(1, 0), "Spooler");
+        EXPECT_EQ(lv->Selected(), -1);
+        EXPECT_FALSE(IsWindowEnabled(H(form.btnServiceEdit)));
+
+        ClickTab(form, TfrmKorrinConfigMain::PageProcesses);
+        ClickRow(H(form.lvProcesses), 0);
+        gui::Click(H(form.btnProcessRemove));
+        EXPECT_EQ(seams.LastBox().Request.Text,
+                  "Are you sure you want to remove this process from the list of \r\nmonitored "
+                  "processes?");
+        EXPECT_EQ(form.lvProcesses->Count(), 0);
+        // Cancel: the removals stay in memory only.
+        gui::Click(H(form.btnCancel));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_TRUE(rawreg::KeyExists(Key + "\\Services\\Mid"));
+    EXPECT_TRUE(rawreg::KeyExists(Key + "\\Processes\\notepad.exe"));
+}
+
+TEST_F(MainWindowTest, CancelAfterChangesInTheRecipientsDialogWritesNothing) {
+    StoreValid();
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        gui::PostClick(H(form.btnEmailAddresses));
+        HWND list = gui::WaitForWindow("Email Addresses");
+        ASSERT_NE(list, nullptr);
+        gui::PostClick(GetDlgItem(list, 102));
+        HWND edit = gui::WaitForWindow("Email Address");
+        ASSERT_NE(edit, nullptr);
+        gui::Type(GetDlgItem(edit, 100), "second@example.com");
+        gui::Click(GetDlgItem(edit, IDOK));
+        ASSERT_TRUE(gui::WaitHidden(edit));
+        gui::Click(GetDlgItem(list, IDOK));
+        ASSERT_TRUE(gui::WaitHidden(list));
+        EXPECT_EQ(form.Config()->EmailAddresses->Count(), 2);
+        gui::PostKey(H(form.edtFromEmail), VK_ESCAPE);
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_TRUE(Read("0", "EmailAddresses").Exists);
+    EXPECT_FALSE(Read("1", "EmailAddresses").Exists);
+}
+
+TEST_F(MainWindowTest, AConfigurationThatCannotBeLoadedIsReportedAndDisablesThePages) {
+    rawreg::SetString(Key, "StartupWaitPeriod", "not a number");
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    ASSERT_EQ(seams.BoxCount(), 1u);
+    EXPECT_TRUE(seams.LastBox().Request.ExceptionBox);
+    EXPECT_EQ(seams.LastBox().Request.Caption, "Tarnwick Configuration Application");
+    EXPECT_EQ(form.Config(), nullptr);
+    EXPECT_FALSE(form.edtFromEmail->Enabled());
+    EXPECT_FALSE(form.btnServiceAdd->Enabled());
+    EXPECT_FALSE(form.lvProcesses->Enabled());
+    Drive(form, [&] {
+        gui::Click(H(form.btnServiceAdd));  // disabled: nothing
+        gui::Click(H(form.btnOk));          // nothing to save: closes
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(Read("StartupWaitPeriod").Text(), "not a number");
+    EXPECT_EQ(seams.BoxCount(), 1u);
+}
+
+TEST_F(MainWindowTest, OkSetsTheControlEventOfARunningMonitorWithoutAMessage) {
+    StoreValid();
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, TarnwickControlEventName);
+    ASSERT_NE(event, nullptr);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        gui::Click(H(form.btnOk));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(seams.BoxCount(), 0u);
+    CloseHandle(event);
+}
+
+TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
+    StoreValid();
+    rawreg::SetString(Key + "\\Services\\Spooler", "ServiceName", "Spooler");
+    rawreg::SetString(Key + "\\Processes\\notepad.exe", "ApplicationPath",
+                      "C:\\Windows\\notepad.exe");
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    std::vector<std::string> opened;
+    form.OnOpenWebPage = [&](const std::string& url) { opened.push_back(url); };
+    Drive(form, [&] {
+        const char* names[] = {"main-1-general", "main-2-eventlog", "main-3-services",
+                               "main-4-processes", "main-5-about"};
+        for (int page = 0; page < 5; ++page) {
+            ClickTab(form, page);
+            XScreenshot(form.Handle(), names[page]);
+        }
+        for (TControl* link : {form.lblTarnwickHome, form.lblBrellowHome, form.lblTarnwickSupport}) {
+            SendMessageA(H(link), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+            SendMessageA(H(link), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+        }
+        gui::Click(H(form.btnCancel));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    ASSERT_EQ(opened.size(), 3u);
+    for (const std::string& url : opened)
+        EXPECT_EQ(url.rfind("https://www.example.com/", 0), 0u) << url;
+    EXPECT_NE(opened[0], opened[2]);
+}
+
+}  // namespace
