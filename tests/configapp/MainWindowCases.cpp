@@ -103,10 +103,17 @@ void XScreenshot(HWND hwnd, const std::string& name) {
     STARTUPINFOA si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
+    std::string done = dir + "\\" + name + ".done";
+    DeleteFileA(done.c_str());
+    cmd.insert(cmd.size() - 1, " && touch '" + out.substr(0, out.size() - 4) + ".done'");
+    // The handle Wine gives for a Unix process does not follow its end, so
+    // the shell leaves a mark when the picture is written.
     if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
-        WaitForSingleObject(pi.hProcess, 20000);
         CloseHandle(pi.hThread);
         CloseHandle(pi.hProcess);
+        gui::WaitUntil([&] { return GetFileAttributesA(done.c_str()) != INVALID_FILE_ATTRIBUTES; },
+                       20000);
+        DeleteFileA(done.c_str());
     }
 }
 
@@ -464,6 +471,120 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
     for (const std::string& url : opened)
         EXPECT_EQ(url.rfind("https://www.example.com/", 0), 0u) << url;
     EXPECT_NE(opened[0], opened[2]);
+}
+
+}  // namespace
+
+namespace {
+
+// A stand-in for the monitoring service under its real name, made from the
+// service framework's probe, removed again at the end.
+class StandInService {
+public:
+    StandInService() {
+        FManager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        if (FManager == nullptr)
+            return;
+        Remove();
+        std::string bin = "\"" + ExeDir() + "svcfw_probe.exe\" " + TarnwickServiceName;
+        FService = CreateServiceA(FManager, TarnwickServiceName, "Tarnwick Monitor",
+                                  SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                  SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, bin.c_str(),
+                                  nullptr, nullptr, nullptr, nullptr, nullptr);
+        FError = FService == nullptr ? GetLastError() : 0;
+    }
+    ~StandInService() {
+        if (FService != nullptr) {
+            SERVICE_STATUS st;
+            ControlService(FService, SERVICE_CONTROL_STOP, &st);
+            gui::WaitUntil([&] { return State() == SERVICE_STOPPED; }, 15000);
+            DeleteService(FService);
+            CloseServiceHandle(FService);
+        }
+        if (FManager != nullptr)
+            CloseServiceHandle(FManager);
+    }
+    bool Installed() const { return FService != nullptr; }
+    DWORD Error() const { return FError; }
+    DWORD State() const {
+        SERVICE_STATUS st{};
+        return QueryServiceStatus(FService, &st) ? st.dwCurrentState : 0;
+    }
+
+private:
+    void Remove() {
+        SC_HANDLE old = OpenServiceA(FManager, TarnwickServiceName, SERVICE_ALL_ACCESS);
+        if (old == nullptr)
+            return;
+        SERVICE_STATUS st;
+        ControlService(old, SERVICE_CONTROL_STOP, &st);
+        DeleteService(old);
+        CloseServiceHandle(old);
+    }
+    SC_HANDLE FManager = nullptr;
+    SC_HANDLE FService = nullptr;
+    DWORD FError = 0;
+};
+
+TEST_F(MainWindowTest, OkWithTheServiceStoppedAsksAndOnlyYesStartsIt) {
+    StandInService service;
+    if (!service.Installed())
+        GTEST_SKIP() << "the stand-in service could not be installed: " << service.Error();
+    StoreValid();
+    for (int answer : {mrNo, mrYes}) {
+        seams.Answer(answer);
+        size_t before = seams.BoxCount();
+        TfrmKorrinConfigMain form;
+        form.FormCreate(&form);
+        Drive(form, [&] {
+            gui::Click(H(form.btnOk));
+            EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+        });
+        ASSERT_EQ(seams.BoxCount(), before + 1);
+        EXPECT_EQ(seams.LastBox().Request.Caption, "Confirm");
+        EXPECT_EQ(seams.LastBox().Request.Text,
+                  "The Tarnwick service is currently stopped. Would you like \r\nto start it now?");
+        EXPECT_TRUE(Read("FromEmail").Exists);  // saved in every case
+        if (answer == mrNo)
+            EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_STOPPED));
+    }
+    EXPECT_TRUE(gui::WaitUntil([&] {
+        DWORD s = service.State();
+        return s == SERVICE_RUNNING || s == SERVICE_START_PENDING;
+    }));
+}
+
+TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelEndsIt) {
+    std::string bin = ExeDir() + "..\\bin\\";
+    EXPECT_NE(GetFileAttributesA((bin + TarnwickHelpFileName).c_str()), INVALID_FILE_ATTRIBUTES);
+    StoreValid();
+    std::string cmd = "\"" + bin + "TWCfgApp.exe\"";
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                               &pi));
+    HWND main = nullptr;
+    EXPECT_TRUE(gui::WaitUntil([&] {
+        main = FindWindowA(nullptr, "Tarnwick Lite");
+        return main != nullptr && IsWindowVisible(main);
+    }));
+    if (main != nullptr) {
+        RECT client{};
+        GetClientRect(main, &client);
+        EXPECT_EQ(client.right, 433);
+        EXPECT_EQ(client.bottom, 387);
+        EXPECT_EQ(gui::Text(GetDlgItem(main, IDC_FROM_EMAIL)), "monitor@example.com");
+        PostMessageA(GetDlgItem(main, IDCANCEL), BM_CLICK, 0, 0);
+    }
+    EXPECT_EQ(WaitForSingleObject(pi.hProcess, 15000), WAIT_OBJECT_0);
+    DWORD code = 99;
+    GetExitCodeProcess(pi.hProcess, &code);
+    EXPECT_EQ(code, 0u);
+    if (code == STILL_ACTIVE)
+        TerminateProcess(pi.hProcess, 1);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
 }
 
 }  // namespace
