@@ -296,8 +296,15 @@ void TfrmKorrinConfigMain::BuildControls() {
     font(lblTitle, TitleFont());
     TControl* lblVersion = label("Version 1.0", x0 + 50, PageTop + 48, 200);
     auto link = [&](const char* caption, int id, int y) {
+        // As wide as its text, so that only the text itself is the link.
+        HDC dc = GetDC(Handle());
+        HGDIOBJ old = SelectObject(dc, LinkFont());
+        SIZE size{};
+        GetTextExtentPoint32A(dc, caption, static_cast<int>(strlen(caption)), &size);
+        SelectObject(dc, old);
+        ReleaseDC(Handle(), dc);
         auto* l = AddControl<TControl>("STATIC", caption, id, SS_LEFT | SS_NOTIFY, 0, x0 + 50, y,
-                                       150, 13);
+                                       size.cx + 1, 13);
         font(l, LinkFont());
         return l;
     };
