@@ -11,28 +11,11 @@
 #include "rtl/Dialogs.h"
 #include "rtl/SysUtils.h"
 
-// The dialogs and the service control manager wrapper are built alongside
-// this window; until a unit is in the tree its button does nothing.
-#if __has_include("configapp/fEmailAddresses.h")
 #include "configapp/fEmailAddresses.h"
-#define TW_HAVE_EMAIL_DIALOG 1
-#endif
-#if __has_include("configapp/fServiceEdit.h")
-#include "configapp/fServiceEdit.h"
-#define TW_HAVE_SERVICE_DIALOG 1
-#endif
-#if __has_include("configapp/fProcessEdit.h")
 #include "configapp/fProcessEdit.h"
-#define TW_HAVE_PROCESS_DIALOG 1
-#endif
-#if __has_include("configapp/fTestSMTP.h")
+#include "configapp/fServiceEdit.h"
 #include "configapp/fTestSMTP.h"
-#define TW_HAVE_TEST_DIALOG 1
-#endif
-#if __has_include("win32/ServiceControl.h")
 #include "win32/ServiceControl.h"
-#define TW_HAVE_SERVICE_CONTROL 1
-#endif
 
 const char* const StartupWaitPeriodCaptions[StartupWaitPeriodCount] = {
     "Immediately", "30s", "45s", "1m", "1.5m", "2m", "5m", "10m"};
@@ -602,7 +585,6 @@ void TfrmKorrinConfigMain::NotifyService() {
     if (GetLastError() != ERROR_FILE_NOT_FOUND)
         return;
 
-#ifdef TW_HAVE_SERVICE_CONTROL
     TServiceControlManager manager;
     SERVICE_STATUS status{};
     if (!manager.QueryStatus(TarnwickServiceName, status) ||
@@ -622,7 +604,6 @@ void TfrmKorrinConfigMain::NotifyService() {
                    TMsgDlgType::mtError, mbOK);
     }
     SetCursor(LoadCursorA(nullptr, IDC_ARROW));
-#endif
 }
 
 void TfrmKorrinConfigMain::FormShow(TObject*) {
@@ -674,25 +655,20 @@ void TfrmKorrinConfigMain::cbWriteAlertsToEventLogClick(TObject*) {
 }
 
 void TfrmKorrinConfigMain::btnEmailAddressesClick(TObject*) {
-#ifdef TW_HAVE_EMAIL_DIALOG
     if (!FConfig)
         return;
     TfrmEmailAddresses dialog(Handle());
     dialog.Execute(FConfig.get());
-#endif
 }
 
 void TfrmKorrinConfigMain::btnTestSMTPClick(TObject*) {
-#ifdef TW_HAVE_TEST_DIALOG
     if (!FConfig || !ApplyToConfig())
         return;
     TfrmTestSMTP dialog(Handle());
     dialog.Execute(FConfig.get());
-#endif
 }
 
 void TfrmKorrinConfigMain::btnServiceAddClick(TObject*) {
-#ifdef TW_HAVE_SERVICE_DIALOG
     if (!FConfig)
         return;
     TfrmServiceEdit dialog(Handle());
@@ -702,11 +678,9 @@ void TfrmKorrinConfigMain::btnServiceAddClick(TObject*) {
         FConfig->Services->Add(entry.release());
         RefreshServiceList();
     }
-#endif
 }
 
 void TfrmKorrinConfigMain::btnServiceEditClick(TObject*) {
-#ifdef TW_HAVE_SERVICE_DIALOG
     int row = lvServices->Selected();
     if (!FConfig || row < 0)
         return;
@@ -715,7 +689,6 @@ void TfrmKorrinConfigMain::btnServiceEditClick(TObject*) {
     dialog.SetInstalledServices(FInstalledServices.get());
     if (dialog.EditService(entry, FConfig.get()))
         RefreshServiceList();
-#endif
 }
 
 void TfrmKorrinConfigMain::btnServiceRemoveClick(TObject*) {
@@ -740,7 +713,6 @@ void TfrmKorrinConfigMain::btnServiceRemoveClick(TObject*) {
 }
 
 void TfrmKorrinConfigMain::btnProcessAddClick(TObject*) {
-#ifdef TW_HAVE_PROCESS_DIALOG
     if (!FConfig)
         return;
     TfrmProcessEdit dialog(Handle());
@@ -749,11 +721,9 @@ void TfrmKorrinConfigMain::btnProcessAddClick(TObject*) {
         FConfig->Processes->Add(entry.release());
         RefreshProcessList();
     }
-#endif
 }
 
 void TfrmKorrinConfigMain::btnProcessEditClick(TObject*) {
-#ifdef TW_HAVE_PROCESS_DIALOG
     int row = lvProcesses->Selected();
     if (!FConfig || row < 0)
         return;
@@ -761,7 +731,6 @@ void TfrmKorrinConfigMain::btnProcessEditClick(TObject*) {
     TfrmProcessEdit dialog(Handle());
     if (dialog.EditProcess(entry, FConfig.get()))
         RefreshProcessList();
-#endif
 }
 
 void TfrmKorrinConfigMain::btnProcessRemoveClick(TObject*) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "config/TarnwickConfigRegAdapter.h"
 #include "configapp/fTarnwickConfig.h"
@@ -47,7 +48,8 @@ void Drive(TfrmKorrinConfigMain& form, const std::function<void()>& script) {
 HWND H(TControl* c) { return c->Handle(); }
 
 // A click on a list view row, as the mouse does it; -1 clicks below the rows.
-void ClickRow(HWND list, int row, bool dbl = false) {
+// A double click that opens a dialog is posted, so the script goes on.
+void ClickRow(HWND list, int row, bool dbl = false, bool post = false) {
     RECT r{};
     if (row >= 0) {
         r.left = LVIR_BOUNDS;
@@ -60,8 +62,12 @@ void ClickRow(HWND list, int row, bool dbl = false) {
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);
     if (dbl) {
-        SendMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
-        SendMessageA(list, WM_LBUTTONUP, 0, pt);
+        auto send = post ? PostMessageA : [](HWND h, UINT m, WPARAM w, LPARAM l) {
+            SendMessageA(h, m, w, l);
+            return TRUE;
+        };
+        send(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
+        send(list, WM_LBUTTONUP, 0, pt);
     }
 }
 
@@ -585,6 +591,57 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindowTest, EditDialogsKeepTheEditedRowSelectedAndTestSmtpNeedsAValidSender) {
+    StoreValid();
+    rawreg::SetString(Key, "FromEmail", "");
+    for (const char* name : {"Eventlog", "Spooler", "PlugPlay"}) {
+        rawreg::SetString(Key + "\\Services\\" + name, "ServiceName", name);
+        rawreg::SetDword(Key + "\\Services\\" + name, "RaiseStartupEvent", 1);
+    }
+    rawreg::SetString(Key + "\\Processes\\a.exe", "ApplicationPath", "C:\\Tools\\a.exe");
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        // Test SMTP with no valid sender: the warning, and no test dialog.
+        gui::Click(H(form.btnTestSMTP));
+        ASSERT_EQ(seams.BoxCount(), 1u);
+        EXPECT_EQ(seams.LastBox().Request.Text, "Please enter a valid From Email Address.");
+        EXPECT_EQ(gui::FindVisible("Test SMTP"), nullptr);
+
+        // A double click on the first service row edits it; its new switch
+        // shows and the row stays selected.
+        ClickTab(form, TfrmKorrinConfigMain::PageServices);
+        ClickRow(H(form.lvServices), 0);
+        ClickRow(H(form.lvServices), 0, true, true);
+        HWND dlg = gui::WaitForWindow("Monitored Service");
+        ASSERT_NE(dlg, nullptr);
+        gui::Click(GetDlgItem(dlg, 102));  // "Service Startup" off
+        gui::Click(GetDlgItem(dlg, IDOK));
+        ASSERT_TRUE(gui::WaitHidden(dlg));
+        EXPECT_TRUE(gui::WaitUntil([&] { return form.lvServices->Cell(0, 1) == "No"; }));
+        EXPECT_EQ(form.lvServices->Selected(), 0);
+        EXPECT_EQ(form.lvServices->Cell(0, 0), "Eventlog");
+
+        // Edit on the program row, cancelled: nothing changes.
+        ClickTab(form, TfrmKorrinConfigMain::PageProcesses);
+        ClickRow(H(form.lvProcesses), 0);
+        gui::PostClick(H(form.btnProcessEdit));
+        dlg = gui::WaitForWindow("Monitored Process");
+        ASSERT_NE(dlg, nullptr);
+        EXPECT_EQ(gui::Text(GetDlgItem(dlg, 101)), "C:\\Tools\\a.exe");
+        gui::Click(GetDlgItem(dlg, IDCANCEL));
+        ASSERT_TRUE(gui::WaitHidden(dlg));
+        EXPECT_EQ(form.lvProcesses->Selected(), 0);
+        gui::Click(H(form.btnCancel));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(rawreg::Get(Key + "\\Services\\Eventlog", "RaiseStartupEvent").Dword(), 1u);
 }
 
 }  // namespace
