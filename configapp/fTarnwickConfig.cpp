@@ -22,7 +22,7 @@ const char* const StartupWaitPeriodCaptions[StartupWaitPeriodCount] = {
 const int StartupWaitPeriodSeconds[StartupWaitPeriodCount] = {0, 30, 45, 60, 90, 120, 300, 600};
 
 const char* const TarnwickServiceName = "Tarnwick";
-const char* const TarnwickControlEventName = "Global\\TARN_WICK_CTRL_EVNT";
+const char* const MonitorControlEventName = "Global\\TARN_WICK_CTRL_EVNT";
 const char* const TarnwickHelpFileName = "Tarnwick_Lite.chm";
 const char* const TarnwickHomeUrl = "https://www.example.com/tarnwick/";
 const char* const BrellowHomeUrl = "https://www.example.com/";
@@ -573,7 +573,7 @@ void TfrmKorrinConfigMain::FormCloseQuery(TObject*, bool& CanClose) {
 }
 
 void TfrmKorrinConfigMain::NotifyService() {
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, TarnwickControlEventName);
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, MonitorControlEventName);
     if (event != nullptr) {
         BOOL ok = SetEvent(event);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();

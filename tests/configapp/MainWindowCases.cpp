@@ -437,7 +437,7 @@ TEST_F(MainWindowTest, AConfigurationThatCannotBeLoadedIsReportedAndDisablesTheP
 
 TEST_F(MainWindowTest, OkSetsTheControlEventOfARunningMonitorWithoutAMessage) {
     StoreValid();
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, TarnwickControlEventName);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, MonitorControlEventName);
     ASSERT_NE(event, nullptr);
     TfrmKorrinConfigMain form;
     form.FormCreate(&form);
