@@ -11,10 +11,17 @@ points), checks "LastShutdownTime" and uninstalls. A second run stores a
 switch of the wrong type: the monitor thread ends on the exception and the
 service must end stopped with a non-zero exit code.
 
+Between the two, two reloads through the named control event, set from a
+second Wine process (tw_ctrlevent.exe): a recipient added to the stored
+configuration receives the next alert; then, with the relay host down
+(nothing listens on DOWN_HOST, so the connection is refused) and the server
+named as the fail-over host, the next alert arrives through the fail-over.
+
 The service name "Tarnwick" and the configuration key are fixed: ctest holds
 the locks tarnwick_service and tarnwick_registry for this test.
 
 Usage: twsvc_e2e.py --build <build dir> --svc <twsvc.exe> --sample <tw_sample.exe>
+                   --ctrl <tw_ctrlevent.exe>
 """
 import argparse
 import os
@@ -28,9 +35,12 @@ import time
 
 SKIP = 77
 SINK_HOST = "127.0.0.77"
+# Loopback address where nothing listens: a connection is refused at once.
+DOWN_HOST = "127.0.0.76"
 KEY = r"HKLM\SOFTWARE\Brellow\Tarnwick"
 FROM = "tarnwick@example.test"
 RCPT = "admin@example.test"
+RCPT2 = "oncall@example.test"
 
 failures = []
 
@@ -75,11 +85,16 @@ class Sink:
     def stop(self):
         self.controller.stop()
 
-    def wait_for(self, subject_part, timeout=40):
+    def mark(self):
+        with self.lock:
+            return len(self.messages)
+
+    def wait_for(self, subject_part, timeout=40, since=0):
+        """The first message from index since on whose subject holds subject_part."""
         deadline = time.time() + timeout
         while time.time() < deadline:
             with self.lock:
-                for m in self.messages:
+                for m in self.messages[since:]:
                     if subject_part in str(m[2]["Subject"]):
                         return m
             time.sleep(0.1)
@@ -165,16 +180,26 @@ def write_config(wine, sample_path, wrong_type=False):
     wine.reg_add(sub, "RaiseShutdownEvent", "REG_DWORD", 1)
 
 
+def reload_control(wine, ctrl):
+    """Sets the service's control event from another Wine process and gives
+    the monitor thread a moment to load the configuration again."""
+    rc, out = wine.run(ctrl)
+    if rc != 0:
+        fail("setting the control event: exit code %d %s" % (rc, out))
+    # The thread waits on the event; the load itself takes milliseconds.
+    time.sleep(1)
+
+
 def body_of(m):
     return m[3].split(b"\r\n\r\n", 1)[1].decode("latin-1") if m else ""
 
 
-def check_mail(m, subject, body_lines, what):
+def check_mail(m, subject, body_lines, what, rcpt=(RCPT,)):
     if m is None:
         fail("%s: no mail with subject %r" % (what, subject))
         return
     mail_from, rcpts, msg, raw = m
-    if mail_from != FROM or rcpts != [RCPT]:
+    if mail_from != FROM or sorted(rcpts) != sorted(rcpt):
         fail("%s: envelope %s -> %s" % (what, mail_from, rcpts))
     if str(msg["Subject"]) != subject:
         fail("%s: subject %r, expected %r" % (what, str(msg["Subject"]), subject))
@@ -189,6 +214,7 @@ def main():
     ap.add_argument("--build", required=True)
     ap.add_argument("--svc", required=True)
     ap.add_argument("--sample", required=True)
+    ap.add_argument("--ctrl", required=True)
     args = ap.parse_args()
     if os.geteuid() != 0:
         print("SKIP: the mail server needs port 25 (root)")
@@ -253,6 +279,37 @@ def main():
             r"^Instances:    0$",
             r"^Shutdown At:  \d"], "program stop")
 
+        # Reload 1: a recipient added to the stored configuration, then the
+        # control event set from another process. The next alert (the
+        # program started again) goes to both.
+        wine.reg_add(KEY + r"\EmailAddresses", "1", "REG_SZ", RCPT2)
+        reload_control(wine, args.ctrl)
+        os.remove(sample + ".stop")
+        mark = sink.mark()
+        proc = subprocess.Popen([wine.runner, sample, "9"], stdin=subprocess.DEVNULL,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        m = sink.wait_for("Process Startup:", since=mark)
+        check_mail(m, "[Tarnwick] Process Startup: %s on %s" % (exe_name, computer), [
+            r"^Instances:  1$"], "program start after a reload", rcpt=(RCPT, RCPT2))
+
+        # Reload 2, while the program runs (it is taken in silently): the
+        # relay host refuses connections, the fail-over host is the server.
+        # The program's end must still be reported, through the fail-over.
+        wine.reg_add(KEY, "PrimarySMTPHost", "REG_SZ", DOWN_HOST)
+        wine.reg_add(KEY, "UseFailoverSMTPHost", "REG_DWORD", 1)
+        wine.reg_add(KEY, "FailoverSMTPHost", "REG_SZ", SINK_HOST)
+        reload_control(wine, args.ctrl)
+        if sink.wait_for("Process Startup:", 0.5, since=mark + 1):
+            fail("a reload reported the running program as started")
+        mark = sink.mark()
+        open(sample + ".stop", "w").close()
+        proc.wait(timeout=30)
+        m = sink.wait_for("Process Shutdown:", since=mark)
+        check_mail(m, "[Tarnwick] Process Shutdown: %s on %s" % (exe_name, computer), [
+            r"^Exit Code: 9$",
+            r"^Instances:    0$"], "program stop through the fail-over host",
+            rcpt=(RCPT, RCPT2))
+
         # Stop: the server holds the shutdown mail until stop pending has been
         # seen with two different check points, so the stop lasts as long
         # as the monitor thread takes, and is re-reported meanwhile.
@@ -279,7 +336,7 @@ def main():
         m = sink.wait_for("Tarnwick Shutdown on", 5)
         check_mail(m, "[Tarnwick] Tarnwick Shutdown on " + computer, [
             r"^Tarnwick is shutting down\. Services and processes will no$",
-            r"^Booted At: \d"], "monitor stop")
+            r"^Booted At: \d"], "monitor stop", rcpt=(RCPT, RCPT2))
         if sink.wait_for("Windows Shutdown on", 0.1):
             fail("a Windows-shutdown mail on an ordinary stop")
         rc, out = wine.run("reg", "query", KEY, "/v", "LastShutdownTime")
