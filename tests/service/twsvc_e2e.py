@@ -17,6 +17,13 @@ configuration receives the next alert; then, with the relay host down
 (nothing listens on DOWN_HOST, so the connection is refused) and the server
 named as the fail-over host, the next alert arrives through the fail-over.
 
+Last, with both hosts refusing, the failed start-up alert must write the
+event-log entry 0xC0020001 naming the recipient. Wine keeps no event log; its
+only trace is the debug output of ReportEventA on the stderr of the session's
+first process, which services inherit. So this part runs in a session of its
+own, on a copy-on-write view of the build's prefix in a private mount
+namespace, whose first process writes that trace to a file.
+
 The service name "Tarnwick" and the configuration key are fixed: ctest holds
 the locks tarnwick_service and tarnwick_registry for this test.
 
@@ -37,6 +44,7 @@ SKIP = 77
 SINK_HOST = "127.0.0.77"
 # Loopback address where nothing listens: a connection is refused at once.
 DOWN_HOST = "127.0.0.76"
+DOWN_HOST2 = "127.0.0.74"
 KEY = r"HKLM\SOFTWARE\Brellow\Tarnwick"
 FROM = "tarnwick@example.test"
 RCPT = "admin@example.test"
@@ -209,13 +217,93 @@ def check_mail(m, subject, body_lines, what, rcpt=(RCPT,)):
             fail("%s: body lacks %r:\n%s" % (what, line, text))
 
 
+def start_traced_session(prefix, trace):
+    """Starts a Wine session on prefix whose first process (and so
+    services.exe and every service) writes the event-log trace to trace."""
+    env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C",
+               WINEDEBUG="fixme+advapi,+eventlog")
+    subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                   start_new_session=True)
+    with open(trace, "wb") as f:
+        subprocess.run(["/usr/lib/wine/wine64", "cmd", "/c", "exit"], env=env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=f,
+                       check=True, start_new_session=True)
+
+
+def send_failed_entry(args, work):
+    """Runs inside a private mount namespace: both hosts refuse, the start-up
+    alert cannot be sent, and the trace must show entry 0xC0020001."""
+    prefix = os.path.join(work, "prefix")
+    for d in ("upper", "overlaywork", "prefix"):
+        os.makedirs(os.path.join(work, d))
+    subprocess.run(["mount", "-t", "overlay", "overlay", "-o",
+                    "lowerdir=%s,upperdir=%s,workdir=%s" % (
+                        os.path.join(args.build, "wineprefix"), os.path.join(work, "upper"),
+                        os.path.join(work, "overlaywork")), prefix], check=True)
+    os.environ["TW_WINEPREFIX"] = prefix
+    trace = os.path.join(work, "trace.txt")
+    wine = Wine(args.build)
+    sample = os.path.join(work, "TwSample%d.exe" % os.getpid())
+    shutil.copy(args.sample, sample)
+    try:
+        start_traced_session(prefix, trace)
+        remove_service(wine, args.svc)
+        write_config(wine, sample)
+        wine.reg_add(KEY, "PrimarySMTPHost", "REG_SZ", DOWN_HOST)
+        wine.reg_add(KEY, "UseFailoverSMTPHost", "REG_DWORD", 1)
+        wine.reg_add(KEY, "FailoverSMTPHost", "REG_SZ", DOWN_HOST2)
+        wine.run(args.svc, "-install", "/Silent", check=True)
+        # The prefix's registry as last saved may still hold an earlier
+        # installation, which the session started on its own and the removal
+        # above stopped: only what follows our own start counts.
+        offset = os.path.getsize(trace)
+        wine.run("sc", "start", "Tarnwick", check=True)
+        if wine.wait_state(SERVICE_RUNNING) is None:
+            fail("traced session: service not running")
+        entry = re.compile(r"ReportEventA \([^,]*,[^,]*,[^,]*,0xc0020001,", re.I)
+        text = ""
+        deadline = time.time() + 30
+        while time.time() < deadline:
+            with open(trace, "rb") as f:
+                f.seek(offset)
+                text = f.read().decode("latin-1").replace("\r", "")
+            if entry.search(text):
+                break
+            time.sleep(0.2)
+        lines = text.split("\n")
+        at = [i for i, l in enumerate(lines) if entry.search(l)]
+        if not at:
+            fail("no event-log entry 0xC0020001 with both hosts refusing; trace:\n" + text[-3000:])
+        elif not any(RCPT in l for l in lines[at[0] + 1:at[0] + 3] if "ReportEventW" in l):
+            fail("entry 0xC0020001 does not name %s:\n%s" % (
+                RCPT, "\n".join(lines[at[0]:at[0] + 3])))
+        else:
+            print("both hosts refusing: " + "\n  ".join(lines[at[0]:at[0] + 3]))
+        wine.run("sc", "stop", "Tarnwick")
+        wine.wait_state(SERVICE_STOPPED, 30)
+        wine.run(args.svc, "/UNINSTALL", "/SILENT")
+    finally:
+        subprocess.run([wine.runner, "--stop-session"])
+        subprocess.run(["umount", "-l", prefix])
+    if failures:
+        print("%d failure(s) in the traced session" % len(failures))
+        return 1
+    return 0
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", required=True)
     ap.add_argument("--svc", required=True)
     ap.add_argument("--sample", required=True)
     ap.add_argument("--ctrl", required=True)
+    ap.add_argument("--traced-session", dest="work")
     args = ap.parse_args()
+    args.build = os.path.abspath(args.build)
+    if args.work:
+        return send_failed_entry(args, args.work)
     if os.geteuid() != 0:
         print("SKIP: the mail server needs port 25 (root)")
         return SKIP
@@ -361,6 +449,21 @@ def main():
             fail("uninstall exit code %d: %s" % (rc, out))
         if wine.query() is not None:
             fail("service still there after /UNINSTALL")
+
+        if shutil.which("unshare") is None:
+            print("not checked: the event-log entry of a failed send (unshare is missing)")
+        else:
+            traced = tempfile.mkdtemp(prefix="twsvc_e2e_traced_")
+            try:
+                rc = subprocess.run(["unshare", "--mount", "--fork", sys.executable,
+                                     os.path.abspath(__file__), "--build", args.build,
+                                     "--svc", args.svc, "--sample", args.sample,
+                                     "--ctrl", args.ctrl, "--traced-session", traced],
+                                    stdin=subprocess.DEVNULL, timeout=120).returncode
+                if rc != 0:
+                    fail("the traced session with both hosts refusing")
+            finally:
+                shutil.rmtree(traced, ignore_errors=True)
     finally:
         remove_service(wine, args.svc)
         wine.run("reg", "delete", KEY, "/f")
