@@ -108,8 +108,18 @@ public:
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        if (CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE,
-                           suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &si, &pi)) {
+        // Under a heavily loaded Wine session a process start now and then
+        // fails at once (error 1359) and succeeds when tried again.
+        BOOL created = FALSE;
+        for (int attempt = 0; attempt < 20 && !created; ++attempt) {
+            created = CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE,
+                                     suspended ? CREATE_SUSPENDED : 0, nullptr, nullptr, &si, &pi);
+            if (!created) {
+                LastError = GetLastError();
+                Sleep(100);
+            }
+        }
+        if (created) {
             FThread = pi.hThread;
             FProcess = pi.hProcess;
             Pid = pi.dwProcessId;
@@ -147,6 +157,7 @@ public:
     void WaitEnded() { WaitForSingleObject(FProcess, 10000); }
 
     DWORD Pid = 0;
+    DWORD LastError = 0;  // of the last failed start
 
 private:
     HANDLE FProcess = nullptr;
@@ -470,7 +481,7 @@ TEST_F(KorrinThread, TwoHundredWatchedProgramsAreEachReportedAndControlRequestsS
     std::vector<std::unique_ptr<TChild>> children;
     for (int i = 0; i < kPrograms; ++i) {
         children.push_back(std::make_unique<TChild>(program, 1000 + i));
-        ASSERT_TRUE(children.back()->Running()) << i;
+        ASSERT_TRUE(children.back()->Running()) << i << ": error " << children.back()->LastError;
     }
     NewThread();
     Thread->FollowUpWaitMs = 20;
