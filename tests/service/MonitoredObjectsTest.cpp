@@ -7,6 +7,7 @@
 
 #include "rtl/DateUtils.h"
 #include "service/TarnwickRuntimeConfig.h"
+#include "tests/win32/TestChild.h"
 #include "tests/rtl/HandleCount.h"
 #include "tests/win32/TestServices.h"
 #include "win32/ServiceControl.h"
@@ -19,50 +20,7 @@ TDateTime NowUtc() {
     return SystemTimeToDateTime(st);
 }
 
-// A running tw_child, past its start-up: exits with the chosen code once
-// Finish sets its event (or when this object goes).
-class TChild {
-public:
-    explicit TChild(unsigned long exitCode) : Path(HelperPath("tw_child.exe")) {
-        std::string eventName = UniqueName("TwRtChild");
-        FEvent = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (eventName + "_ready").c_str());
-        std::string cmd = "\"" + Path + "\" " + eventName + " " + std::to_string(exitCode);
-        STARTUPINFOA si{};
-        si.cb = sizeof(si);
-        if (!CreateProcessA(Path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                            &si, &FInfo))
-            FInfo = PROCESS_INFORMATION{};
-        else
-            CloseHandle(FInfo.hThread);
-        // Once it is ready its loader has finished, so its modules can be listed.
-        if (FInfo.hProcess != nullptr) {
-            HANDLE both[2] = {ready, FInfo.hProcess};
-            WaitForMultipleObjects(2, both, FALSE, 30000);
-        }
-        CloseHandle(ready);
-    }
-    ~TChild() {
-        Finish();
-        if (FInfo.hProcess != nullptr)
-            CloseHandle(FInfo.hProcess);
-        CloseHandle(FEvent);
-    }
-    bool Started() const { return FInfo.hProcess != nullptr; }
-    DWORD Id() const { return FInfo.dwProcessId; }
-    // Lets the child exit and waits until it has.
-    void Finish() {
-        SetEvent(FEvent);
-        if (FInfo.hProcess != nullptr)
-            WaitForSingleObject(FInfo.hProcess, 30000);
-    }
-
-    std::string Path;
-
-private:
-    HANDLE FEvent;
-    PROCESS_INFORMATION FInfo{};
-};
+using TChild = TTestChild;
 
 // The raw test service under a name of its own; stopped and removed
 // when this object goes.

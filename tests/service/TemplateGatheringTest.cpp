@@ -9,6 +9,7 @@
 #include "lib/BWStringUtils.h"
 #include "service/AlertTemplates.h"
 #include "service/TarnwickRuntimeConfig.h"
+#include "tests/win32/TestChild.h"
 
 // Field gathering from the running system and from real objects: a tw_child
 // process (it exits with a chosen code when its event is set) and a service
@@ -23,46 +24,7 @@ std::string TestDir() {
     return dir.substr(0, dir.find_last_of('\\') + 1);
 }
 
-class TChild {
-public:
-    explicit TChild(unsigned long exitCode) {
-        static int serial = 0;
-        std::string eventName = "TwEvtChild" + std::to_string(GetCurrentProcessId()) + "_" +
-                                std::to_string(++serial);
-        FEvent = CreateEventA(nullptr, TRUE, FALSE, eventName.c_str());
-        HANDLE ready = CreateEventA(nullptr, TRUE, FALSE, (eventName + "_ready").c_str());
-        std::string path = TestDir() + "tw_child.exe";
-        std::string cmd = "\"" + path + "\" " + eventName + " " + std::to_string(exitCode);
-        STARTUPINFOA si{};
-        si.cb = sizeof si;
-        if (CreateProcessA(path.c_str(), &cmd[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                           &si, &FInfo)) {
-            CloseHandle(FInfo.hThread);
-            HANDLE both[2] = {ready, FInfo.hProcess};
-            WaitForMultipleObjects(2, both, FALSE, 30000);
-        } else {
-            FInfo = PROCESS_INFORMATION{};
-        }
-        CloseHandle(ready);
-    }
-    ~TChild() {
-        Finish();
-        if (FInfo.hProcess != nullptr)
-            CloseHandle(FInfo.hProcess);
-        CloseHandle(FEvent);
-    }
-    bool Started() const { return FInfo.hProcess != nullptr; }
-    DWORD Id() const { return FInfo.dwProcessId; }
-    void Finish() {
-        SetEvent(FEvent);
-        if (FInfo.hProcess != nullptr)
-            WaitForSingleObject(FInfo.hProcess, 30000);
-    }
-
-private:
-    HANDLE FEvent;
-    PROCESS_INFORMATION FInfo{};
-};
+using TChild = TTestChild;
 
 bool EnglishUS() {
     char buffer[64];
