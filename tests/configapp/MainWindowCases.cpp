@@ -512,6 +512,11 @@ public:
     }
     bool Installed() const { return FService != nullptr; }
     DWORD Error() const { return FError; }
+    bool Disable() {
+        return ChangeServiceConfigA(FService, SERVICE_NO_CHANGE, SERVICE_DISABLED,
+                                    SERVICE_NO_CHANGE, nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, nullptr, nullptr) != FALSE;
+    }
     DWORD State() const {
         SERVICE_STATUS st{};
         return QueryServiceStatus(FService, &st) ? st.dwCurrentState : 0;
@@ -558,6 +563,31 @@ TEST_F(MainWindowTest, OkWithTheServiceStoppedAsksAndOnlyYesStartsIt) {
         DWORD s = service.State();
         return s == SERVICE_RUNNING || s == SERVICE_START_PENDING;
     }));
+}
+
+// A start the service control manager refuses (here: the service is
+// disabled) is reported after Yes, and the window still closes: the
+// configuration was saved before the question.
+TEST_F(MainWindowTest, ARefusedStartIsReportedAndTheWindowStillCloses) {
+    StandInService service;
+    if (!service.Installed())
+        GTEST_SKIP() << "the stand-in service could not be installed: " << service.Error();
+    ASSERT_TRUE(service.Disable());
+    StoreValid();
+    seams.Answer(mrYes);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        gui::Click(H(form.btnOk));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    ASSERT_EQ(seams.BoxCount(), 2u);
+    EXPECT_EQ(seams.LastBox().Request.Caption, "Error");
+    EXPECT_EQ(seams.LastBox().Request.Text,
+              "Unable to start the Tarnwick service: \r\nSystem Error.  Code: 1058.\r\n" +
+                  SysErrorMessage(ERROR_SERVICE_DISABLED));
+    EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_STOPPED));
+    EXPECT_TRUE(Read("FromEmail").Exists);
 }
 
 TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelEndsIt) {
