@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <thread>
+#include <utility>
 
 #include "config/TarnwickConfigRegAdapter.h"
 #include "configapp/fTarnwickConfig.h"
@@ -125,11 +127,17 @@ void XScreenshot(HWND hwnd, const std::string& name) {
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    // A key left read-only by a test that died could not be deleted, and
+    // would refuse every later save.
     void SetUp() override {
+        rawreg::UnrestrictKey(Key);
         rawreg::DeleteTree(Key);
         Application().Title = "Tarnwick Configuration Application";
     }
-    void TearDown() override { rawreg::DeleteTree(Key); }
+    void TearDown() override {
+        rawreg::UnrestrictKey(Key);
+        rawreg::DeleteTree(Key);
+    }
     rawreg::Value Read(const std::string& name, const std::string& sub = "") {
         return rawreg::Get(sub.empty() ? Key : Key + "\\" + sub, name);
     }
@@ -672,6 +680,126 @@ TEST_F(MainWindowTest, EditDialogsKeepTheEditedRowSelectedAndTestSmtpNeedsAValid
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });
     EXPECT_EQ(rawreg::Get(Key + "\\Services\\Eventlog", "RaiseStartupEvent").Dword(), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+// Takes the right to write the key away the way the registry does for a
+// user who is not an administrator: its DACL grants everyone only KEY_READ.
+// The owner keeps the right to change the DACL, so Lift can give write
+// access back. The lock is on the configuration key itself, not on its
+// parent: Wine (8.0) lets a subkey be created through a parent handle that
+// holds only KEY_READ, where Windows refuses.
+class ReadOnlyKey {
+public:
+    explicit ReadOnlyKey(std::string path)
+        : FPath(std::move(path)), FRestricted(rawreg::RestrictKey(FPath, KEY_READ)) {}
+    ~ReadOnlyKey() { Lift(); }
+    ReadOnlyKey(const ReadOnlyKey&) = delete;
+    ReadOnlyKey& operator=(const ReadOnlyKey&) = delete;
+
+    bool Restricted() const { return FRestricted; }
+    // True when the registry really refuses to open the key for writing.
+    bool Enforced() const {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FPath.c_str(), 0, KEY_ALL_ACCESS, &key) !=
+            ERROR_SUCCESS)
+            return true;
+        RegCloseKey(key);
+        return false;
+    }
+    bool Lift() {
+        if (FRestricted)
+            FRestricted = !rawreg::UnrestrictKey(FPath);
+        return !FRestricted;
+    }
+
+private:
+    std::string FPath;
+    bool FRestricted;
+};
+
+// Every value below the key, with its type and bytes, by path and name.
+void Snapshot(const std::string& path, std::map<std::string, std::string>& out) {
+    for (const std::string& name : rawreg::ValueNames(path)) {
+        rawreg::Value v = rawreg::Get(path, name);
+        out[path + "|" + name] = std::to_string(v.Type) + ":" + v.Data;
+    }
+    for (const std::string& sub : rawreg::SubkeyNames(path)) {
+        out[path + "\\" + sub] = "key";
+        Snapshot(path + "\\" + sub, out);
+    }
+}
+
+std::map<std::string, std::string> Snapshot(const std::string& path) {
+    std::map<std::string, std::string> out;
+    Snapshot(path, out);
+    return out;
+}
+
+TEST_F(MainWindowTest, OkWithoutTheRightToWriteShowsTheErrorWritesNothingAndTheCloseBoxTriesAgain) {
+    StoreValid();
+    rawreg::SetDword(Key, "StartupWaitPeriod", 120);
+    rawreg::SetDword(Key, "RaiseStartupEvent", 1);
+    ReadOnlyKey readOnly(Key);
+    if (!readOnly.Restricted())
+        GTEST_SKIP() << "the registry refused a new DACL";
+    if (!readOnly.Enforced())
+        GTEST_SKIP() << "this registry grants full access past a read-only DACL";
+    const std::map<std::string, std::string> before = Snapshot(Key);
+    ASSERT_FALSE(Read("PrimarySMTPTransportType").Exists);
+
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);  // reading is still allowed
+    ASSERT_NE(form.Config(), nullptr);
+    EXPECT_EQ(seams.BoxCount(), 0u);
+    Drive(form, [&] {
+        // However the script ends, the key becomes writable again before the
+        // driver closes what is left on screen: a close would otherwise run
+        // the refused save once more.
+        struct LiftOnExit {
+            ReadOnlyKey& key;
+            ~LiftOnExit() { key.Lift(); }
+        } liftOnExit{readOnly};
+
+        gui::Type(H(form.edtFromEmail), "changed@example.com");
+        gui::Click(H(form.btnOk));
+        ASSERT_EQ(seams.BoxCount(), 1u);
+        const gui::RecordedBox box = seams.LastBox();
+        EXPECT_TRUE(box.Request.ExceptionBox);
+        EXPECT_EQ(box.Request.Caption, "Tarnwick Configuration Application");
+        EXPECT_TRUE(box.Request.Type == TMsgDlgType::mtError);
+        EXPECT_EQ(box.Request.Buttons, static_cast<unsigned>(mbOK));
+        // The quote sorts before the full stop: none is added.
+        EXPECT_EQ(box.Request.Text, "Failed to set data for 'PrimarySMTPTransportType'");
+        EXPECT_TRUE(IsWindowVisible(form.Handle()));
+        EXPECT_EQ(form.ModalResult(), mrOk);
+        EXPECT_EQ(Snapshot(Key), before);
+
+        // Still refused: the close box runs the OK path again, with the same
+        // error, and the window stays.
+        gui::PostCloseBox(form.Handle());
+        ASSERT_TRUE(gui::WaitUntil([&] { return seams.BoxCount() == 2; }));
+        // Answered only once the close box's handling is over.
+        EXPECT_TRUE(gui::SendReturns(form.Handle(), WM_NULL, 0, 0));
+        EXPECT_EQ(seams.LastBox().Request.Text, box.Request.Text);
+        EXPECT_TRUE(IsWindowVisible(form.Handle()));
+        EXPECT_EQ(form.ModalResult(), mrOk);
+        EXPECT_EQ(Snapshot(Key), before);
+
+        // With the right to write back, the close box saves and closes.
+        ASSERT_TRUE(readOnly.Lift());
+        gui::PostCloseBox(form.Handle());
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(seams.BoxCount(), 2u);
+    EXPECT_EQ(Read("FromEmail").Text(), "changed@example.com");
+    EXPECT_EQ(Read("PrimarySMTPTransportType").Text(), "Direct");
+    EXPECT_EQ(Read("StartupWaitPeriod").Dword(), 120u);
+    EXPECT_EQ(Read("RaiseStartupEvent").Dword(), 1u);
+    EXPECT_EQ(Read("0", "EmailAddresses").Text(), "admin@example.com");
 }
 
 }  // namespace
