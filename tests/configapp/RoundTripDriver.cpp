@@ -138,6 +138,7 @@ public:
         RECT r{};
         ASSERT_TRUE(Remote(tabs, TCM_GETITEMRECT, page, &r, sizeof r));
         LPARAM pt = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+        gui::PointerTo(tabs, pt);
         SendMessageA(tabs, WM_LBUTTONDOWN, MK_LBUTTON, pt);
         SendMessageA(tabs, WM_LBUTTONUP, 0, pt);
         ASSERT_EQ(SendMessageA(tabs, TCM_GETCURSEL, 0, 0), page);

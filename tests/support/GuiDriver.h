@@ -98,12 +98,24 @@ inline void PostKey(HWND target, UINT vk) {
 // The title-bar close box (also Alt+F4 and the system menu).
 inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
+// Puts the real pointer where a click is about to land. Between the button's
+// down and up the control holds the mouse capture, and a mouse move the
+// window system makes meanwhile (another window appearing under the pointer
+// on the shared display) reaches the control at the real pointer's position:
+// a list box then moves its selection there.
+inline void PointerTo(HWND window, LPARAM clientPoint) {
+    POINT p{static_cast<short>(LOWORD(clientPoint)), static_cast<short>(HIWORD(clientPoint))};
+    ClientToScreen(window, &p);
+    SetCursorPos(p.x, p.y);
+}
+
 // A click on a list box line (selects it and notifies the form), and a
 // double click on it.
 inline void ClickListItem(HWND list, int index, bool dbl = false) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
+    PointerTo(list, pt);
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);
     if (dbl) {
@@ -118,6 +130,7 @@ inline void PostDoubleClickListItem(HWND list, int index) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
+    PointerTo(list, pt);
     PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     PostMessageA(list, WM_LBUTTONUP, 0, pt);
     PostMessageA(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
@@ -136,6 +149,7 @@ inline void DoubleClickEmptyListArea(HWND list) {
     RECT r{};
     GetClientRect(list, &r);
     LPARAM pt = MAKELPARAM(r.left + 2, r.bottom - 2);
+    PointerTo(list, pt);
     SendReturns(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendReturns(list, WM_LBUTTONUP, 0, pt);
     EXPECT_TRUE(SendReturns(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt));
