@@ -565,8 +565,9 @@ TEST_F(MainWindowTest, OkWithTheServiceStoppedAsksAndOnlyYesStartsIt) {
         EXPECT_EQ(seams.LastBox().Request.Text,
                   "The Tarnwick service is currently stopped. Would you like \r\nto start it now?");
         EXPECT_TRUE(Read("FromEmail").Exists);  // saved in every case
-        if (answer == mrNo)
+        if (answer == mrNo) {
             EXPECT_EQ(service.State(), static_cast<DWORD>(SERVICE_STOPPED));
+        }
     }
     EXPECT_TRUE(gui::WaitUntil([&] {
         DWORD s = service.State();

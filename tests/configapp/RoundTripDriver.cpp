@@ -87,7 +87,7 @@ public:
         FProcess = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE,
                                FALSE, FInfo.dwProcessId);
         gui::WaitUntil([&] {
-            Main = Find("Tarnwick Lite");
+            Main = gui::FindVisible("Tarnwick Lite", FInfo.dwProcessId);
             return Main != nullptr;
         }, 30000);
     }
@@ -102,26 +102,18 @@ public:
         CloseHandle(FInfo.hProcess);
     }
 
-    HWND Find(const char* caption) const {
-        for (HWND h : WindowsOf(FInfo.dwProcessId))
-            if (Caption(h) == caption)
-                return h;
-        return nullptr;
-    }
     HWND WaitFor(const char* caption) const {
-        HWND found = nullptr;
-        gui::WaitUntil([&] { return (found = Find(caption)) != nullptr; }, 20000);
-        return found;
+        return gui::WaitForWindow(caption, FInfo.dwProcessId);
     }
     HWND Item(int id) const { return GetDlgItem(Main, id); }
 
     // The program's end and its exit code; while waiting, any window other
-    // than the main one (a message box) is noted.
-    bool Ended(DWORD* code, std::vector<std::string>* others) const {
+    // than the main one (a message box) is noted and closed.
+    bool Ended(DWORD* code, std::vector<std::string>& others) const {
         for (int i = 0; i < 3000; ++i) {
             for (HWND h : WindowsOf(FInfo.dwProcessId))
-                if (h != Main && others != nullptr) {
-                    others->push_back(Caption(h) + ": " + StaticTexts(h));
+                if (h != Main) {
+                    others.push_back(Caption(h) + ": " + StaticTexts(h));
                     PostMessageA(h, WM_CLOSE, 0, 0);
                 }
             if (WaitForSingleObject(FInfo.hProcess, 10) == WAIT_OBJECT_0) {
@@ -136,7 +128,7 @@ public:
     void ShowPage(int page) const {
         HWND tabs = Item(IDC_MAIN_PAGES);
         RECT r{};
-        ASSERT_TRUE(Remote(tabs, TCM_GETITEMRECT, page, &r, sizeof r));
+        ASSERT_NE(Remote(tabs, TCM_GETITEMRECT, page, r), 0);
         LPARAM pt = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
         gui::PointerTo(tabs, pt);
         SendMessageA(tabs, WM_LBUTTONDOWN, MK_LBUTTON, pt);
@@ -145,25 +137,17 @@ public:
     }
 
     std::string Cell(HWND list, int row, int column) const {
-        // The item record and its text buffer live in the program's memory.
         struct Block {
             LVITEMA item;
             char text[260];
-        };
-        auto* remote = static_cast<Block*>(
-            VirtualAllocEx(FProcess, nullptr, sizeof(Block), MEM_COMMIT, PAGE_READWRITE));
-        if (remote == nullptr)
-            return "?";
-        Block local{};
-        local.item.iSubItem = column;
-        local.item.pszText = remote->text;
-        local.item.cchTextMax = sizeof local.text;
-        WriteProcessMemory(FProcess, remote, &local, sizeof local, nullptr);
-        SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
-        ReadProcessMemory(FProcess, remote, &local, sizeof local, nullptr);
-        VirtualFreeEx(FProcess, remote, 0, MEM_RELEASE);
-        local.text[sizeof local.text - 1] = 0;
-        return local.text;
+        } block{};
+        block.item.iSubItem = column;
+        block.item.cchTextMax = sizeof block.text;
+        // The text buffer is the one in the program's copy of the block.
+        Remote(list, LVM_GETITEMTEXTA, row, block,
+               +[](Block& local, Block* remote) { local.item.pszText = remote->text; });
+        block.text[sizeof block.text - 1] = 0;
+        return block.text;
     }
 
     // Adds a recipient through the recipients dialog and its address dialog.
@@ -191,15 +175,24 @@ public:
     HWND Main = nullptr;
 
 private:
-    bool Remote(HWND target, UINT msg, WPARAM w, void* data, size_t size) const {
-        void* remote = VirtualAllocEx(FProcess, nullptr, size, MEM_COMMIT, PAGE_READWRITE);
+    // Sends a message whose lParam points at a record. The common controls'
+    // messages are not carried across processes, so the record is copied into
+    // the program's memory, and back once the message returns; prepare may
+    // point fields of the record into that copy. Answers the message's result.
+    template <class T>
+    LRESULT Remote(HWND target, UINT msg, WPARAM w, T& data,
+                   void (*prepare)(T&, T*) = nullptr) const {
+        auto* remote = static_cast<T*>(
+            VirtualAllocEx(FProcess, nullptr, sizeof(T), MEM_COMMIT, PAGE_READWRITE));
         if (remote == nullptr)
-            return false;
-        WriteProcessMemory(FProcess, remote, data, size, nullptr);
-        bool ok = SendMessageA(target, msg, w, reinterpret_cast<LPARAM>(remote)) != 0 &&
-                  ReadProcessMemory(FProcess, remote, data, size, nullptr);
+            return 0;
+        if (prepare != nullptr)
+            prepare(data, remote);
+        WriteProcessMemory(FProcess, remote, &data, sizeof(T), nullptr);
+        LRESULT result = SendMessageA(target, msg, w, reinterpret_cast<LPARAM>(remote));
+        ReadProcessMemory(FProcess, remote, &data, sizeof(T), nullptr);
         VirtualFreeEx(FProcess, remote, 0, MEM_RELEASE);
-        return ok;
+        return result;
     }
 
     PROCESS_INFORMATION FInfo{};
@@ -273,7 +266,7 @@ TEST(RoundTrip, MakeTheConfigurationAndStartTheService) {
     ASSERT_TRUE(gui::WaitHidden(question));
     DWORD code = 99;
     std::vector<std::string> boxes;
-    ASSERT_TRUE(app.Ended(&code, &boxes));
+    ASSERT_TRUE(app.Ended(&code, boxes));
     EXPECT_EQ(code, 0u);
     EXPECT_TRUE(boxes.empty()) << boxes.front();
     // The start was requested; the program did not wait for it.
@@ -302,7 +295,7 @@ TEST(RoundTrip, AddARecipientWhileTheServiceRuns) {
     gui::PostClick(app.Item(IDOK));
     DWORD code = 99;
     std::vector<std::string> boxes;
-    ASSERT_TRUE(app.Ended(&code, &boxes));
+    ASSERT_TRUE(app.Ended(&code, boxes));
     EXPECT_EQ(code, 0u);
     EXPECT_TRUE(boxes.empty()) << boxes.front();
 }

@@ -39,20 +39,22 @@ inline bool WaitHidden(HWND hwnd) {
     return WaitUntil([hwnd] { return !IsWindowVisible(hwnd); });
 }
 
-// A visible top-level window of this process with that caption, or null.
-inline HWND FindVisible(const char* caption) {
+// A visible top-level window of a process (by default this one) with that
+// caption, or null.
+inline HWND FindVisible(const char* caption, DWORD pid = GetCurrentProcessId()) {
     struct Search {
         const char* caption;
+        DWORD pid;
         HWND found;
-    } s{caption, nullptr};
+    } s{caption, pid, nullptr};
     EnumWindows(
         [](HWND h, LPARAM p) -> BOOL {
             auto* s = reinterpret_cast<Search*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(h, &owner);
             char text[256] = {};
             GetWindowTextA(h, text, sizeof text);
-            if (pid == GetCurrentProcessId() && IsWindowVisible(h) && strcmp(text, s->caption) == 0) {
+            if (owner == s->pid && IsWindowVisible(h) && strcmp(text, s->caption) == 0) {
                 s->found = h;
                 return FALSE;
             }
@@ -62,9 +64,9 @@ inline HWND FindVisible(const char* caption) {
     return s.found;
 }
 
-inline HWND WaitForWindow(const char* caption) {
+inline HWND WaitForWindow(const char* caption, DWORD pid = GetCurrentProcessId()) {
     HWND found = nullptr;
-    WaitUntil([&] { return (found = FindVisible(caption)) != nullptr; });
+    WaitUntil([&] { return (found = FindVisible(caption, pid)) != nullptr; });
     return found;
 }
 
