@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "lib/BWDnsWire.h"
+#include "net/BWDnsWire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Take the id from the input, so that most inputs get past the id check.

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "lib/BWSmtpWire.h"
+#include "net/BWSmtpWire.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0)

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "lib/BWMailNet.h"
+#include "net/BWMailNet.h"
 
 const char* const TBWDNSClient::RootNameServer = "a.root-servers.net";
 

@@ -9,7 +9,7 @@
 
 #include "lib/BWDNSClient.h"
 #include "lib/BWLogging.h"
-#include "lib/BWMailNet.h"
+#include "net/BWMailNet.h"
 #include "rtl/Classes.h"
 
 enum TBWSMTPTransport : std::uint8_t {

@@ -8,7 +8,7 @@
 #include <string>
 #include <thread>
 
-#include "lib/BWMailNet.h"
+#include "net/BWMailNet.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "lib/BWMimeMessage.h"
-#include "lib/BWSmtpWire.h"
+#include "net/BWMimeMessage.h"
+#include "net/BWSmtpWire.h"
 
 using bwsmtp::TReadStatus;
 using bwsmtp::TSmtpReply;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/BWDnsWire.h"
+#include "net/BWDnsWire.h"
 
 using bwdns::ParseReply;
 using bwdns::TDnsReply;

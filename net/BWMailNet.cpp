@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "lib/BWMimeMessage.h"
-#include "lib/BWSmtpWire.h"
+#include "net/BWMimeMessage.h"
+#include "net/BWSmtpWire.h"
 
 namespace {
 

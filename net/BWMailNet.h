@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "lib/BWDnsWire.h"
+#include "net/BWDnsWire.h"
 #include "rtl/SysUtils.h"
 
 // A network, protocol or local failure of an SMTP attempt.
