@@ -754,9 +754,23 @@ INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         Close();
         return TRUE;
     case WM_HELP: {
+        // The title-bar help button and then a click on a control: the same
+        // topic as F1 on that control.
         auto* info = reinterpret_cast<HELPINFO*>(lParam);
-        if (info->iContextType == HELPINFO_WINDOW)
-            ShowHelpFor(static_cast<HWND>(info->hItemHandle));
+        if (info->iContextType != HELPINFO_WINDOW ||
+            ShowHelpFor(static_cast<HWND>(info->hItemHandle)))
+            return TRUE;
+        // The system passes over disabled windows when it looks for the one
+        // clicked, so a click on a disabled control names the form (or a
+        // group box) instead; the control under the click is the one meant.
+        for (const auto& c : FControls) {
+            RECT r;
+            if (c->HelpContext() != 0 && IsWindowVisible(c->Handle()) &&
+                GetWindowRect(c->Handle(), &r) && PtInRect(&r, info->MousePos)) {
+                ShowHelpFor(c->Handle());
+                break;
+            }
+        }
         return TRUE;
     }
     default:

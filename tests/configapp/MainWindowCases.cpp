@@ -290,6 +290,37 @@ TEST_F(MainWindowTest, RulesOfTheMailRouteFailOverAndEventLogBoxes) {
     EXPECT_EQ(Read("ServiceStartupEvent").Dword(), 0u);
 }
 
+// The title-bar help button, then a click on each control of each page: its own
+// context, also for the controls a default configuration leaves disabled (the
+// system then names the window, and the point of the click decides).
+TEST_F(MainWindowTest, TheHelpButtonOnAnyControlAsksForItsOwnContext) {
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    std::vector<std::pair<unsigned, std::uintptr_t>> expected;
+    int disabled = 0;
+    Drive(form, [&] {
+        for (int page = 0; page < TfrmKorrinConfigMain::PageAbout; ++page) {
+            ClickTab(form, page);
+            for (HWND c = GetWindow(form.Handle(), GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+                RECT r;
+                if (GetWindowContextHelpId(c) == 0 || !IsWindowVisible(c) || !GetWindowRect(c, &r))
+                    continue;
+                disabled += IsWindowEnabled(c) ? 0 : 1;
+                HELPINFO info{sizeof(HELPINFO), HELPINFO_WINDOW, 0,
+                              IsWindowEnabled(c) ? c : form.Handle(), 0,
+                              {(r.left + r.right) / 2, (r.top + r.bottom) / 2}};
+                SendMessageA(form.Handle(), WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+                expected.push_back({HELP_CONTEXT, GetWindowContextHelpId(c)});
+            }
+        }
+        gui::Click(H(form.btnCancel));
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(expected.size(), 26u);
+    EXPECT_GE(disabled, 8);  // the host edits and the six event-log boxes
+    EXPECT_EQ(seams.Help(), expected);
+}
+
 TEST_F(MainWindowTest, BadFromAddressKeepsTheWindowAndTheCloseBoxTriesOkAgain) {
     StoreValid();
     rawreg::SetString(Key, "FromEmail", "no-at-sign");

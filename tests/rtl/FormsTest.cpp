@@ -182,15 +182,23 @@ TEST_F(FormsTest, F1AndTheHelpButtonAskForTheControlsHelpContext) {
             SendMessageA(dlg, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
             info.hItemHandle = gui::Item(dlg, IDOK);  // no context: nothing is asked
             SendMessageA(dlg, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+            // A click on a disabled control names the dialog: the point decides.
+            EnableWindow(gui::Item(dlg, IDC_AGREE), FALSE);
+            RECT r;
+            GetWindowRect(gui::Item(dlg, IDC_AGREE), &r);
+            info.hItemHandle = dlg;
+            info.MousePos = {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+            SendMessageA(dlg, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
             gui::Click(gui::Item(dlg, IDCANCEL));
         });
         form.ShowModal();
     }
     auto help = seams.Help();
-    ASSERT_EQ(help.size(), 3u);
+    ASSERT_EQ(help.size(), 4u);
     EXPECT_EQ(help[0], std::make_pair(unsigned(HELP_CONTEXT), std::uintptr_t(500)));
     EXPECT_EQ(help[1], std::make_pair(unsigned(HELP_CONTEXT), std::uintptr_t(501)));
     EXPECT_EQ(help[2], std::make_pair(unsigned(HELP_CONTEXT), std::uintptr_t(777)));
+    EXPECT_EQ(help[3], std::make_pair(unsigned(HELP_CONTEXT), std::uintptr_t(501)));
 }
 
 TEST_F(FormsTest, AnExceptionFromAHandlerIsShownCaptionedWithTheTitleAndTheFormStays) {
