@@ -6,8 +6,9 @@
 # what F1 and HH_HELP_CONTEXT look up) as the absolute path of the file on the
 # build machine, whatever the project says; that path exists on no Windows
 # machine, so every context would open nothing. Run chrooted into a copy of the
-# help folder, the absolute path of a topic is "/name.htm", which is exactly
-# the name of the topic inside the compiled file, and no host path is stored.
+# help folder, the absolute path of a topic is "/name.htm", the name of the
+# topic inside the compiled file, and no host path is stored;
+# chm-context-map.py then drops the leading "/" from the map's names.
 # The chroot borrows the host's /usr (chmcmd and its C library) through a bind
 # mount in a private mount namespace, which disappears with the process.
 set -euo pipefail
@@ -59,5 +60,7 @@ if [ ! -s "$work/$name" ]; then
   echo "chm-compile: chmcmd wrote no $name" >&2
   exit 1
 fi
+# The map's names relative to the file's root, as readers of the map expect.
+/usr/bin/python3 "$(dirname "$0")/chm-context-map.py" "$work/$name"
 mkdir -p "$(dirname "$out")"
 cp "$work/$name" "$out"

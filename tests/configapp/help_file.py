@@ -42,11 +42,12 @@ targets = {ctx: strings[off:strings.index(b"\0", off)]
 
 topics = {}
 for ctx in contexts:
+    # Named as Microsoft's compiler names them: readers put the "/" in front.
     name = targets.get(ctx)
-    obj = name if name is None or name.startswith(b"/") else b"/" + name
-    body = read(obj) if name else None
+    obj = b"/" + name if name else None
+    body = read(obj) if name and not name.startswith(b"/") else None
     if body is None:
-        faults.append(f"context {ctx} -> {name!r}: no topic inside the file")
+        faults.append(f"context {ctx} -> {name!r}: names no topic of the file")
         continue
     topics[obj] = topics.get(obj, []) + [ctx]
     words = re.sub(rb"<[^>]*>", b" ", body).split()
