@@ -42,13 +42,15 @@ int gRefCount = 0;
 
 }  // namespace
 
+TSetConsoleCtrlHandler ConsoleCtrlHandlerInstaller = &SetConsoleCtrlHandler;
+
 TConsoleControlHandler::TConsoleControlHandler() {
-    if (!SetConsoleCtrlHandler(&TConsoleControlHandler::ConsoleHandlerRoutine, TRUE))
+    if (!ConsoleCtrlHandlerInstaller(&TConsoleControlHandler::ConsoleHandlerRoutine, TRUE))
         RaiseLastOSError();
 }
 
 TConsoleControlHandler::~TConsoleControlHandler() {
-    SetConsoleCtrlHandler(&TConsoleControlHandler::ConsoleHandlerRoutine, FALSE);
+    ConsoleCtrlHandlerInstaller(&TConsoleControlHandler::ConsoleHandlerRoutine, FALSE);
 }
 
 void TConsoleControlHandler::SetOnLogoff(TNotifyEvent handler) {
@@ -143,4 +145,17 @@ void ReleaseConsoleControlHandler() {
 int ConsoleControlHandlerRefCount() {
     Guard g(TheLocks().Instance);
     return gRefCount;
+}
+
+void TConsoleControlHandlerRef::Acquire() {
+    TConsoleControlHandler* handler = AcquireConsoleControlHandler();
+    Reset();
+    FHandler = handler;
+}
+
+void TConsoleControlHandlerRef::Reset() {
+    if (FHandler == nullptr)
+        return;
+    FHandler = nullptr;
+    ReleaseConsoleControlHandler();
 }

@@ -68,3 +68,31 @@ void ReleaseConsoleControlHandler();
 
 // The current count of references (0 when no instance exists).
 int ConsoleControlHandlerRefCount();
+
+// One reference to the shared instance, held from the moment it is acquired
+// and given back when the holder goes, so that no failure after the acquire
+// can keep the routine installed.
+class TConsoleControlHandlerRef {
+public:
+    TConsoleControlHandlerRef() = default;
+    ~TConsoleControlHandlerRef() { Reset(); }
+    TConsoleControlHandlerRef(const TConsoleControlHandlerRef&) = delete;
+    TConsoleControlHandlerRef& operator=(const TConsoleControlHandlerRef&) = delete;
+
+    // Acquires a reference (raising as AcquireConsoleControlHandler does),
+    // giving back the one held before.
+    void Acquire();
+    // Gives the reference back, if one is held.
+    void Reset();
+    TConsoleControlHandler* Get() const { return FHandler; }
+    TConsoleControlHandler* operator->() const { return FHandler; }
+    explicit operator bool() const { return FHandler != nullptr; }
+
+private:
+    TConsoleControlHandler* FHandler = nullptr;
+};
+
+// The system call that installs (TRUE) and removes (FALSE) the routine:
+// SetConsoleCtrlHandler. A test replaces it to see an install refused.
+using TSetConsoleCtrlHandler = int(__stdcall*)(int(__stdcall*)(unsigned long), int);
+extern TSetConsoleCtrlHandler ConsoleCtrlHandlerInstaller;

@@ -78,6 +78,15 @@ bool NameMatches(const std::string& name, const std::string& exeName) {
 
 }  // namespace
 
+void TKernelHandle::Reset(void* h) {
+    if (FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        CloseHandle(FHandle);
+        SetLastError(error);
+    }
+    FHandle = h;
+}
+
 TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     WatchedProcesses = std::make_unique<TMonitoredProcessList>();
     WatchedServices = std::make_unique<TMonitoredServiceList>();
@@ -86,6 +95,9 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     LastProcessScan = 0;
     Loading = false;
 
+    // What the steps below make is held by members, so a step that raises
+    // leaves nothing behind: the destructor does not run for an object whose
+    // constructor raised, but its members' destructors do.
     ControlRequest = 0;
     SECURITY_DESCRIPTOR sd;
     InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
@@ -96,11 +108,11 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = &sd;
     sa.bInheritHandle = TRUE;
-    ControlEvent = CreateEventA(&sa, TRUE, FALSE, TarnwickControlEventName);
+    ControlEvent.Reset(CreateEventA(&sa, TRUE, FALSE, TarnwickControlEventName));
     if (ControlEvent == nullptr)
         RaiseLastOSError();
 
-    ConsoleHandler = AcquireConsoleControlHandler();
+    ConsoleHandler.Acquire();
     ConsoleHandler->SetOnShutdown([this](TObject* sender) { SystemShutdownRequested(sender); });
     SystemShutdown = false;
 
@@ -109,6 +121,10 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
 }
 
 TKorrinThread::~TKorrinThread() {
+    // Unhooked before anything else: a shutdown notification arriving later
+    // would otherwise reach an object whose members are being freed. Once
+    // the clearing has returned, the handler is not running and will not run.
+    ClearConsoleHooks();
     // The thread's Execute uses the members below: it must be over before
     // they go. A thread that never ran stays unstarted.
     if (Handle() != nullptr && !Suspended() && !Finished() &&
@@ -120,25 +136,27 @@ TKorrinThread::~TKorrinThread() {
     WatchedServices.reset();
     WatchedServiceProcesses.reset();
     Config.reset();
-    if (ConsoleHandler != nullptr) {
-        ClearConsoleHooks();
-        ConsoleHandler = nullptr;
-        ReleaseConsoleControlHandler();
-    }
-    if (ControlEvent != nullptr)
-        CloseHandle(ControlEvent);
+    ConsoleHandler.Reset();
+    ControlEvent.Reset();
 }
 
 void TKorrinThread::RequestStop() {
     if (Suspended())
         Resume();
+    PostStopRequest();
+}
+
+void TKorrinThread::PostStopRequest() {
     InterlockedExchange(&ControlRequest, crStop);
     SetEvent(ControlEvent);
 }
 
 void TKorrinThread::SystemShutdownRequested(TObject*) {
     SystemShutdown = true;
-    RequestStop();
+    // Runs on the system's console thread, possibly between the thread's
+    // creation and its start by the owner (who hooks the alert builder's
+    // events in between): the stop is posted, the start left to the owner.
+    PostStopRequest();
 }
 
 TDateTime TKorrinThread::CurrentTime() const {
@@ -146,6 +164,8 @@ TDateTime TKorrinThread::CurrentTime() const {
 }
 
 void TKorrinThread::ClearConsoleHooks() {
+    if (!ConsoleHandler)
+        return;
     ConsoleHandler->SetOnShutdown(nullptr);
     ConsoleHandler->SetOnLogoff(nullptr);
 }

@@ -11,6 +11,7 @@
 
 #include "rtl/DateUtils.h"
 #include "rtl/Thread.h"
+#include "service/ConsoleControlHandler.h"
 
 class TTarnwickRuntimeConfig;
 class TProcessRuntimeConfig;
@@ -20,7 +21,22 @@ class TMonitoredService;
 class TMonitoredProcessList;
 class TMonitoredServiceList;
 class TMonitoredServiceProcessList;
-class TConsoleControlHandler;
+
+// Owns one kernel handle and closes it when it goes (keeping the thread's
+// last error). Reads as the raw handle.
+class TKernelHandle {
+public:
+    TKernelHandle() = default;
+    ~TKernelHandle() { Reset(); }
+    TKernelHandle(const TKernelHandle&) = delete;
+    TKernelHandle& operator=(const TKernelHandle&) = delete;
+    // Closes the handle held before, then holds h (null: none).
+    void Reset(void* h = nullptr);
+    operator void*() const { return FHandle; }
+
+private:
+    void* FHandle = nullptr;
+};
 
 // The events of the thread; Sender is always the thread.
 using TNotifyEvent = std::function<void(TObject* Sender)>;
@@ -39,10 +55,13 @@ class TKorrinThread : public TThread {
 public:
     // Builds the lists, creates (or opens) the control event and acquires the
     // console control handler; raises the operating-system error when either
-    // fails. The thread runs at once unless CreateSuspended is true.
+    // fails, with neither left behind. The thread runs at once unless
+    // CreateSuspended is true.
     explicit TKorrinThread(bool CreateSuspended);
-    // Ends a thread that is still running (stop request, wait) before its
-    // members go; a thread that never ran is not started by this.
+    // Unhooks the console handler first, so that no console event reaches
+    // the object once its teardown has begun; then ends a thread that is
+    // still running (stop request, wait) before its members go. A thread
+    // that never ran is not started by this.
     ~TKorrinThread() override;
 
     // Any thread: resumes a suspended thread, sets ControlRequest to 2 with
@@ -50,8 +69,11 @@ public:
     // in progress leaves it pending, and the loop ends at the latest in the
     // pass after that reload.
     void RequestStop();
-    // The console handler's OnShutdown: marks the stop as a system shutdown,
-    // then RequestStop.
+    // The console handler's OnShutdown: marks the stop as a system shutdown
+    // and makes the stop request. Unlike RequestStop it never resumes a
+    // thread that its owner has not started yet: the owner may still be
+    // hooking the events, which the thread must not read meanwhile. The
+    // request stays pending, and the thread ends as soon as it runs.
     void SystemShutdownRequested(TObject* Sender);
 
     // Monitor-thread operations, public so that a test can drive a thread
@@ -86,7 +108,7 @@ public:
     std::uint64_t LastProcessScan = 0;
     std::int32_t WaitSeconds = 10;
     volatile long ControlRequest = 0;
-    void* ControlEvent = nullptr;
+    TKernelHandle ControlEvent;
     TMonitoredProcessEvent OnProcessStopped;
     TMonitoredProcessEvent OnProcessStarted;
     TMonitoredServiceEvent OnServiceStarted;
@@ -95,7 +117,7 @@ public:
     std::atomic<bool> Loading{false};
     // The stop belongs to a Windows shutdown; set before the stop request.
     std::atomic<bool> SystemShutdown{false};
-    TConsoleControlHandler* ConsoleHandler = nullptr;
+    TConsoleControlHandlerRef ConsoleHandler;
     TNotifyEvent OnStart;
     TNotifyEvent OnStop;
 
@@ -113,4 +135,6 @@ protected:
 private:
     TDateTime CurrentTime() const;
     void ClearConsoleHooks();
+    // ControlRequest := 2 (atomic exchange), then the control event.
+    void PostStopRequest();
 };

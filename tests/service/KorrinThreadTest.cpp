@@ -21,6 +21,8 @@
 #include "config/TarnwickConfigRegAdapter.h"
 #include "rtl/DateUtils.h"
 #include "rtl/Registry.h"
+#include "rtl/SysUtils.h"
+#include "service/ConsoleControlHandler.h"
 #include "service/KorrinThread.h"
 #include "service/TarnwickRuntimeConfig.h"
 #include "tests/win32/TestServices.h"
@@ -578,4 +580,48 @@ TEST_F(KorrinThread, TheScanMatchesTheFullPathAndPassesOverProcessesOlderThanThe
         EXPECT_EQ(Recorder.Records().back().Pid, expected);
     }
     EXPECT_EQ(Thread->WatchedProcesses->Count(), 0);
+}
+
+TEST_F(KorrinThread, AFailedConstructionLeavesNeitherTheEventNorAHandlerReference) {
+    // The system refuses the console routine, after the control event exists.
+    ConsoleCtrlHandlerInstaller = [](int(__stdcall*)(unsigned long), int) -> int {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    };
+    EXPECT_THROW(TKorrinThread(true), EOSError);
+    ConsoleCtrlHandlerInstaller = &SetConsoleCtrlHandler;
+    EXPECT_EQ(ConsoleControlHandlerRefCount(), 0);
+    SetLastError(0xdeadbeef);
+    EXPECT_EQ(OpenEventA(SYNCHRONIZE, FALSE, TarnwickControlEventName), nullptr)
+        << "the control event is still open";
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(KorrinThread, AConsoleShutdownNeitherStartsTheThreadNorReachesItsTeardown) {
+    // Between the thread's creation and its start by the owner, who hooks the
+    // events meanwhile: the stop waits for the start, then ends the thread.
+    NewThread();
+    EXPECT_EQ(TConsoleControlHandler::ConsoleHandlerRoutine(CTRL_SHUTDOWN_EVENT), FALSE);
+    ASSERT_TRUE(Thread->Suspended());
+    Thread->Resume();
+    ASSERT_EQ(WaitForSingleObject(Thread->Handle(), kEventTimeoutMs), WAIT_OBJECT_0);
+    EXPECT_TRUE(Thread->SystemShutdown);
+    EXPECT_EQ(Recorder.Count('E'), 1);
+    Thread.reset();  // first: its teardown clears the shared instance's hooks
+
+    // While a thread that never ran is freed (here: from its configuration's
+    // destructor), the notification must find the hooks gone.
+    struct TNotifyingConfig : TTarnwickRuntimeConfig {
+        ~TNotifyingConfig() override {
+            TConsoleControlHandler::ConsoleHandlerRoutine(CTRL_SHUTDOWN_EVENT);
+        }
+    };
+    Thread = std::make_unique<TKorrinThread>(true);
+    Thread->Config = std::make_unique<TNotifyingConfig>();
+    HANDLE event = OpenEventA(SYNCHRONIZE, FALSE, TarnwickControlEventName);
+    ASSERT_NE(event, nullptr);
+    Thread.reset();
+    EXPECT_EQ(WaitForSingleObject(event, 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "the shutdown reached the thread being freed";
+    CloseHandle(event);
 }
