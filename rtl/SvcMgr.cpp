@@ -23,6 +23,17 @@ int ShowMessage(const std::string& text, const std::string& caption, UINT flags)
     return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
 }
 
+class TLock {
+public:
+    explicit TLock(CRITICAL_SECTION& cs) : FCs(cs) { EnterCriticalSection(&FCs); }
+    ~TLock() { LeaveCriticalSection(&FCs); }
+    TLock(const TLock&) = delete;
+    TLock& operator=(const TLock&) = delete;
+
+private:
+    CRITICAL_SECTION& FCs;
+};
+
 // Closes a service control manager handle, keeping the thread's last error.
 struct ScHandle {
     SC_HANDLE h;
@@ -46,12 +57,14 @@ TService::TService(std::string name)
     : Name(std::move(name)), DisplayName(Name),
       FControlEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
     InitializeCriticalSection(&FLock);
+    InitializeCriticalSection(&FStatusLock);
     if (FControlEvent == nullptr)
         RaiseLastOSError();
 }
 
 TService::~TService() {
     CloseHandle(FControlEvent);
+    DeleteCriticalSection(&FStatusLock);
     DeleteCriticalSection(&FLock);
 }
 
@@ -80,9 +93,18 @@ DWORD TService::AcceptedControls() const {
     return accepted;
 }
 
+TCurrentStatus TService::Status() const {
+    TLock lock(FStatusLock);
+    return FStatus;
+}
+
+void TService::SendStatus(const SERVICE_STATUS& status) {
+    if (FStatusHandle != nullptr)
+        SetServiceStatus(FStatusHandle, const_cast<SERVICE_STATUS*>(&status));
+}
+
 void TService::ReportStatus() {
-    if (FStatusHandle == nullptr)
-        return;
+    TLock lock(FStatusLock);
     SERVICE_STATUS status{};
     status.dwServiceType = ServiceType | (Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
     status.dwCurrentState = static_cast<DWORD>(FStatus);
@@ -103,10 +125,11 @@ void TService::ReportStatus() {
     } else {
         status.dwWin32ExitCode = Win32ErrCode;
     }
-    SetServiceStatus(FStatusHandle, &status);
+    SendStatus(status);
 }
 
 void TService::SetStatus(TCurrentStatus value) {
+    TLock lock(FStatusLock);  // recursive: ReportStatus takes it again
     if (value != FStatus)
         FCheckPoint = 0;
     FStatus = value;
@@ -115,7 +138,8 @@ void TService::SetStatus(TCurrentStatus value) {
 
 void TService::Controller(DWORD code) {
     if (code == SERVICE_CONTROL_INTERROGATE) {
-        // Answered on the caller's thread: the service thread may be busy.
+        // Answered on the caller's thread: the service thread may be busy
+        // (in a handler); the status lock keeps the two apart.
         ReportStatus();
         return;
     }
@@ -167,9 +191,13 @@ void TService::Main(DWORD argc, LPSTR* argv) {
     Params.clear();
     for (DWORD i = 0; i < argc; ++i)
         Params.emplace_back(argv[i] != nullptr ? argv[i] : "");
-    FStatusHandle = RegisterServiceCtrlHandlerA(Name.c_str(), GetServiceController());
-    if (FStatusHandle == nullptr)
-        return;
+    {
+        // An interrogation may come as soon as the routine is registered.
+        TLock lock(FStatusLock);
+        FStatusHandle = RegisterServiceCtrlHandlerA(Name.c_str(), GetServiceController());
+        if (FStatusHandle == nullptr)
+            return;
+    }
 
     SetStatus(TCurrentStatus::csStartPending);
     bool started = true;

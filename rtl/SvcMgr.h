@@ -73,10 +73,15 @@ public:
 
     // Queues a control code for the service's thread; called by the control
     // routine on the dispatcher's thread, or by the service itself (a stop it
-    // asks for on its own). Interrogation is answered at once.
+    // asks for on its own). Interrogation is answered at once, on the
+    // caller's thread.
     void Controller(DWORD code);
 
-    TCurrentStatus Status() const { return FStatus; }
+    // The status, its check point and their reports are kept under one lock:
+    // the dispatcher's thread (interrogation) and the service's thread
+    // report side by side, and each report goes out whole, in check-point
+    // order.
+    TCurrentStatus Status() const;
     // Sets and reports the status; pending states advance the check point.
     void SetStatus(TCurrentStatus value);
     // Reports the current status again (the next check point when pending).
@@ -106,6 +111,12 @@ public:
     // Arguments ServiceMain received (the first is the service name).
     std::vector<std::string> Params;
 
+protected:
+    // Hands one status record to the service control manager
+    // (SetServiceStatus); nothing before the control routine is registered.
+    // Called with the status lock held.
+    virtual void SendStatus(const SERVICE_STATUS& status);
+
 private:
     DWORD NextControl();
     DWORD AcceptedControls() const;
@@ -113,7 +124,8 @@ private:
     SERVICE_STATUS_HANDLE FStatusHandle = nullptr;
     TCurrentStatus FStatus = TCurrentStatus::csStopped;
     DWORD FCheckPoint = 0;
-    CRITICAL_SECTION FLock;
+    mutable CRITICAL_SECTION FStatusLock;  // FStatus, FCheckPoint, the reports
+    CRITICAL_SECTION FLock;                // FControls
     HANDLE FControlEvent;
     std::deque<DWORD> FControls;
     HANDLE FWatchHandle = nullptr;

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -237,4 +239,38 @@ TEST_F(SvcMgrLifecycle, AWatchedObjectThatEndsLetsTheServiceStopItselfWithAnExit
         Sleep(50);
     // The stop it queued for itself ran the ordinary stop handler.
     EXPECT_EQ(ReadFile(base + ".log"), "start\nwatch\nstop\nend\n");
+}
+
+// The dispatcher's thread answers an interrogation while the service's thread
+// is in the middle of a report: the second report waits for the first, and
+// the check points go out in order.
+TEST(SvcMgr, InterrogationWaitsForAReportUnderWay) {
+    struct TRecordingService : TTestService {
+        using TTestService::TTestService;
+        HANDLE Inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        std::atomic<int> Busy{0}, Overlaps{0}, Reports{0};
+        DWORD CheckPoints[2] = {};
+        void SendStatus(const SERVICE_STATUS& status) override {
+            Overlaps += Busy++ != 0;
+            int n = Reports++;
+            if (n < 2)
+                CheckPoints[n] = status.dwCheckPoint;
+            if (n == 0) {
+                SetEvent(Inside);
+                Sleep(300);  // room for the interrogation to barge in
+            }
+            --Busy;
+        }
+    } service("TwFwLock");
+    std::thread dispatcher([&] {
+        WaitForSingleObject(service.Inside, INFINITE);
+        service.Controller(SERVICE_CONTROL_INTERROGATE);
+    });
+    service.SetStatus(TCurrentStatus::csStopPending);
+    dispatcher.join();
+    CloseHandle(service.Inside);
+    EXPECT_EQ(service.Overlaps.load(), 0);
+    ASSERT_EQ(service.Reports.load(), 2);
+    EXPECT_EQ(service.CheckPoints[0], 1u);
+    EXPECT_EQ(service.CheckPoints[1], 2u);
 }
