@@ -6,10 +6,13 @@
 
 namespace {
 
+// The locale's value, which may be empty (a thousands separator set to
+// nothing: the digits stay ungrouped); the fallback only when the locale
+// cannot be read (the result counts the terminating zero, so 0 is the error).
 std::string LocaleString(LCTYPE type, const char* fallback) {
     char buffer[16];
     int n = GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer);
-    return n > 1 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string(fallback);
+    return n > 0 ? std::string(buffer, static_cast<size_t>(n - 1)) : std::string(fallback);
 }
 
 std::string GroupThousands(const std::string& digits, const std::string& separator) {

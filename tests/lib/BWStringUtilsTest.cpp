@@ -12,7 +12,7 @@ std::string LocaleValue(LCTYPE type) {
     return n > 0 ? std::string(buffer, n - 1) : std::string();
 }
 
-// The runner sets LC_ALL=C, which Wine maps to en-US: "." and ",".
+// The runner sets LC_ALL=C.UTF-8, which Wine maps to en-US: "." and ",".
 bool FullStopAndComma() {
     return LocaleValue(LOCALE_SDECIMAL) == "." && LocaleValue(LOCALE_STHOUSAND) == ",";
 }
@@ -70,6 +70,17 @@ TEST(FormatByteSize, CountsBeyond32BitsKeepTheirSize) {
     EXPECT_EQ(FormatByteSize(5ull << 30), "5.00G");
     EXPECT_EQ(FormatByteSize(1ull << 40), "1.00T");
     EXPECT_EQ(FormatByteSize(1ull << 50), "1,024T");
+}
+
+TEST(FormatByteSize, AnEmptyThousandsSeparatorLeavesTheDigitsUngrouped) {
+    if (!FullStopAndComma())
+        GTEST_SKIP() << "needs a locale with '.' and ',' as separators";
+    // The user's setting, for a moment only: the other programs of the suite
+    // read it too.
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, ""));
+    const std::string text = FormatByteSize(1000);
+    SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_STHOUSAND, ",");
+    EXPECT_EQ(text, "1000B");
 }
 
 TEST(FormatGrouped, GroupsThousandsWithoutDecimals) {
