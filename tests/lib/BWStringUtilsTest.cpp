@@ -21,7 +21,7 @@ bool FullStopAndComma() {
 
 TEST(FormatByteSize, WorkedExamples) {
     if (!FullStopAndComma())
-        GTEST_SKIP() << "needs a locale with '.' and ',' as separators (en-US; LC_ALL=C under Wine)";
+        GTEST_SKIP() << "needs a locale with '.' and ',' as separators (en-US; LC_ALL=C.UTF-8 under Wine)";
     struct Case {
         std::uint64_t count;
         const char* text;

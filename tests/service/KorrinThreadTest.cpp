@@ -625,3 +625,21 @@ TEST_F(KorrinThread, AConsoleShutdownNeitherStartsTheThreadNorReachesItsTeardown
         << "the shutdown reached the thread being freed";
     CloseHandle(event);
 }
+
+TEST_F(KorrinThread, AProgramWhosePathHasALetterBeyondAsciiIsDetected) {
+    // "Prüfung\kt_über.exe" (ü is 0xFC in code page 1252): the image name
+    // comes from UTF-16, the path from the module list; both must come out
+    // as the configured ANSI path does.
+    if (GetACP() != 1252)
+        GTEST_SKIP() << "needs the ANSI code page 1252, have " << GetACP();
+    const std::string name = "kt_\xfc" "ber.exe";
+    const std::string program = ProgramCopy(name, "Pr\xfc" "fung");
+    WriteConfig({{program}, {}});
+    ASSERT_NO_FATAL_FAILURE(StartThread());
+    TChild child(program, 3);
+    ASSERT_TRUE(child.Running()) << child.LastError;
+    ASSERT_TRUE(Recorder.WaitFor('S', child.Pid, name));
+    child.End();
+    ASSERT_TRUE(Recorder.WaitFor('X', child.Pid, name));
+    ASSERT_TRUE(StopThread());
+}

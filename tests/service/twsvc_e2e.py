@@ -221,7 +221,7 @@ def start_traced_session(prefix, trace):
     """Starts a Wine session on prefix whose first process (and so
     services.exe and every service) writes the event-log trace to trace."""
     env = dict(os.environ, WINEPREFIX=prefix, WINEARCH="win64",
-               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL="C",
+               WINEDLLOVERRIDES="mscoree,mshtml=", LC_ALL=os.environ.get("TW_LC_ALL", "C.UTF-8"),
                WINEDEBUG="fixme+advapi,+eventlog")
     subprocess.run(["/usr/lib/wine/wineserver", "-p"], env=env, stdin=subprocess.DEVNULL,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
