@@ -124,9 +124,19 @@ void TBWSMTPClient::BuildMessage(TBWMailMessage& message, const std::string& Fro
     message.Body = Body;
 }
 
-bool TBWSMTPClient::TryHost(const std::string& host, const TBWMailMessage& message, bool direct,
-                            const std::string& domain, TStringList& failed, bool& refused) {
-    refused = false;
+namespace {
+
+std::string RefusalText(const std::string& address, const std::string& reply) {
+    return "Recipient " + address + " refused: " + reply;
+}
+
+}  // namespace
+
+void TBWSMTPClient::TryHost(const std::string& host, const std::string& from,
+                            const std::string& data, const std::string& failurePrefix,
+                            bool direct, const std::string& domain,
+                            std::vector<std::string>& remaining, bool& delivered) {
+    std::vector<TBWRefusedRecipient> refused;
     try {
         std::unique_ptr<TBWSMTPConnection> connection(new TBWSMTPConnection);
         connection->Host = host;
@@ -134,28 +144,84 @@ bool TBWSMTPClient::TryHost(const std::string& host, const TBWMailMessage& messa
         DoLog(llInfo, 2, "Connecting to " + host);
         connection->Connect(ConnectTimeout);
         DoLog(llInfo, 3, "Sending via " + host);
-        connection->Send(message);
-        // A host that took the message but refused some recipients: those
-        // did not get it, and another host is not asked for them, since the
-        // others would get it twice. They are reported as failed.
-        for (const TBWRefusedRecipient& r : connection->RefusedRecipients()) {
-            failed.Add(r.Address);
-            refused = true;
+        try {
+            connection->Send(from, remaining, data);
+        } catch (const EBWSMTPRecipientsRefused&) {
+            refused = connection->RefusedRecipients();
+            throw;
         }
+        // The accepted recipients have the message: whatever a log handler
+        // does from here on, only the refused ones are left for other hosts.
+        delivered = true;
+        remaining.clear();
+        for (const TBWRefusedRecipient& r : connection->RefusedRecipients())
+            remaining.push_back(r.Address);
+        for (const TBWRefusedRecipient& r : connection->RefusedRecipients())
+            DoLog(llWarning, 5, failurePrefix + RefusalText(r.Address, r.Reply));
         if (direct)
             DoLog(llInfo, 4, "Successfully sent messages for " + domain + " via " + host);
         else
             DoLog(llInfo, 4, "Successfully sent messages for via " + host);
         connection->Disconnect();
-        return true;
+    } catch (const EBWSMTPRecipientsRefused&) {
+        for (const TBWRefusedRecipient& r : refused)
+            DoLog(llWarning, 5, failurePrefix + RefusalText(r.Address, r.Reply));
     } catch (const Exception& e) {
-        if (direct)
-            DoLog(llWarning, 5,
-                  "Unable to send messages for " + domain + " via " + host + ": " + e.Message());
-        else
-            DoLog(llWarning, 5, "Unable to send messages via " + host + ": " + e.Message());
-        return false;
+        DoLog(llWarning, 5, failurePrefix + e.Message());
     }
+}
+
+bool TBWSMTPClient::Deliver(const TBWMailMessage& message, const TStringList& hosts, bool direct,
+                            const std::string& domain, std::vector<std::string>& left) {
+    auto prefix = [&](const std::string& host) {
+        return direct ? "Unable to send messages for " + domain + " via " + host + ": "
+                      : "Unable to send messages via " + host + ": ";
+    };
+    // An address longer than a path allows would make every server refuse
+    // the command, and in the To header a line past RFC 5322's 998
+    // characters that makes a server refuse the whole message: it goes to
+    // no host and into no header, and the others still get the message.
+    std::vector<std::string> tooLong;
+    TBWMailMessage sent = message;
+    sent.ClearRecipients();
+    for (const std::string& r : message.Recipients()) {
+        if (r.size() > bwsmtp::kMaxAddressLength)
+            tooLong.push_back(r);
+        else
+            sent.AddRecipient(r);
+    }
+    for (const std::string& r : tooLong)
+        DoLog(llWarning, 5,
+              prefix(hosts.Count() > 0 ? hosts.Strings(0) : std::string()) +
+                  RefusalText(r, Format("the address is longer than the %d characters SMTP allows",
+                                        static_cast<int>(bwsmtp::kMaxAddressLength))));
+
+    // What needs no server is checked before any connection is opened; a
+    // fault there fails every host in turn.
+    std::vector<std::string> remaining = sent.Recipients();
+    std::string data, localError;
+    try {
+        CheckEnvelope(sent.From, remaining);
+        data = BuildMailData(sent);
+    } catch (const Exception& e) {
+        localError = e.Message();
+    }
+
+    bool delivered = false;
+    if (!remaining.empty() || tooLong.empty()) {
+        for (int h = 0; h < hosts.Count(); ++h) {
+            if (!localError.empty())
+                DoLog(llWarning, 5, prefix(hosts.Strings(h)) + localError);
+            else
+                TryHost(hosts.Strings(h), sent.From, data, prefix(hosts.Strings(h)), direct,
+                        domain, remaining, delivered);
+            if (delivered && remaining.empty())
+                break;
+        }
+    }
+    left = remaining;
+    left.insert(left.end(), tooLong.begin(), tooLong.end());
+    return delivered;
 }
 
 void TBWSMTPClient::ReportFailed(TStringList& failed) {
@@ -200,17 +266,13 @@ bool TBWSMTPClient::SendDirect(const std::string& From, TStringList& Recipients,
         DoLog(llVerbose, 1, "Looking up MX records for " + domain);
         GetMailHosts(domain, hosts);
 
-        bool sent = false, refused = false;
-        for (int h = 0; h < hosts.Count() && !sent; ++h)
-            sent = TryHost(hosts.Strings(h), message, true, domain, *failed, refused);
-        if (!sent) {
+        std::vector<std::string> left;
+        if (!Deliver(message, hosts, true, domain, left)) {
             DoLog(llWarning, 6, "Unable to send to domain " + domain + ". Send via all hosts failed.");
-            for (int i = 0; i < group->Count(); ++i)
-                failed->Add(group->Strings(i));
-            result = false;
-        } else if (refused) {
             result = false;
         }
+        for (const std::string& r : left)
+            failed->Add(r);
     }
 
     ReportFailed(*failed);
@@ -231,17 +293,13 @@ bool TBWSMTPClient::SendViaHost(const std::string& From, TStringList& Recipients
         message.AddRecipient(Recipients.Strings(i));
 
     GetMailHosts(std::string(), hosts);
-    bool sent = false, refused = false;
-    for (int h = 0; h < hosts.Count() && !sent; ++h)
-        sent = TryHost(hosts.Strings(h), message, false, std::string(), *failed, refused);
-    if (!sent) {
+    std::vector<std::string> left;
+    if (!Deliver(message, hosts, false, std::string(), left)) {
         DoLog(llError, 6, "Send via all hosts failed.");
-        for (int i = 0; i < Recipients.Count(); ++i)
-            failed->Add(Recipients.Strings(i));
-        result = false;
-    } else if (refused) {
         result = false;
     }
+    for (const std::string& r : left)
+        failed->Add(r);
 
     ReportFailed(*failed);
     return result;

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "lib/BWDNSClient.h"
 #include "lib/BWLogging.h"
 #include "net/BWMailNet.h"
+#include "net/BWSmtpWire.h"
 #include "rtl/Classes.h"
 
 enum TBWSMTPTransport : std::uint8_t {
@@ -47,8 +49,11 @@ public:
 
     // Sends by TransportType; False at once for an unknown one. Deletes the
     // invalid entries from Recipients and changes nothing else there.
-    // True unless a domain (direct) or the message (relay) failed on every
-    // host, or a host that took the message refused some of its recipients.
+    // Recipients a host refuses at RCPT are offered to the next host of the
+    // list; a recipient fails when every host refused it or failed, and no
+    // host is asked again for a recipient another host took. An address too
+    // long for SMTP goes to no host. True unless a domain (direct) or the
+    // message (relay) failed on every host.
     bool Send(const std::string& From, TStringList& Recipients, const std::string& Subject,
               const std::string& Body, const TStringList* Attachments);
     bool SendDirect(const std::string& From, TStringList& Recipients, const std::string& Subject,
@@ -63,10 +68,16 @@ public:
     void DoLog(TBWLogLevel Level, int Code, const std::string& Msg);
 
 private:
-    // One host attempt; true when the host took the message. Recipients the
-    // host refused are added to failed, and refused tells whether there were any.
-    bool TryHost(const std::string& host, const TBWMailMessage& message, bool direct,
-                 const std::string& domain, TStringList& failed, bool& refused);
+    // Offers the message to the hosts in turn, each for the recipients the
+    // ones before it refused. True when some host took it. left receives the
+    // recipients no host took.
+    bool Deliver(const TBWMailMessage& message, const TStringList& hosts, bool direct,
+                 const std::string& domain, std::vector<std::string>& left);
+    // One host attempt for the recipients in remaining; delivered is set,
+    // and remaining cut to the refused ones, as soon as the host took it.
+    void TryHost(const std::string& host, const std::string& from, const std::string& data,
+                 const std::string& failurePrefix, bool direct, const std::string& domain,
+                 std::vector<std::string>& remaining, bool& delivered);
     void ValidateRecipients(TStringList& Recipients, TStringList& failed);
     void BuildMessage(TBWMailMessage& message, const std::string& From,
                       const std::string& Subject, const std::string& Body,

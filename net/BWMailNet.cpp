@@ -117,17 +117,6 @@ std::string RandomHex() {
     return Format("%08X%08X", a, b);
 }
 
-std::string Charset() {
-    UINT acp = GetACP();
-    if (acp == CP_UTF8)
-        return "utf-8";
-    if (acp == 20127)
-        return "us-ascii";
-    if (acp >= 28591 && acp <= 28599)
-        return Format("iso-8859-%u", acp - 28590);
-    return Format("windows-%u", acp);
-}
-
 std::string DateHeader() {
     SYSTEMTIME st;
     GetLocalTime(&st);
@@ -144,16 +133,13 @@ std::string DateHeader() {
                               st.wSecond, -static_cast<int>(bias));
 }
 
-bool IsHostNameText(const std::string& name) {
-    if (name.empty() || name.size() > 253)
-        return false;
-    for (char c : name) {
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-                  c == '-' || c == '.';
-        if (!ok)
-            return false;
-    }
-    return name.front() != '.' && name.front() != '-' && name.back() != '.';
+// The machine's fully qualified DNS name; empty when it has none.
+std::string FullyQualifiedName() {
+    char name[256];
+    DWORD size = sizeof name;
+    if (!GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size))
+        return std::string();
+    return std::string(name, size);
 }
 
 std::string ReadAttachment(const std::string& path) {
@@ -197,7 +183,13 @@ struct TBWSMTPConnection::TImpl {
     std::string HeloName;
     std::string Host;
 
-    [[noreturn]] void Drop(const std::string& message) {
+    // Ends the session on a fault of its own and raises it. Where the
+    // socket still works (a time-out, a reply we cannot read) the server
+    // still gets its QUIT, without a wait for the answer; a broken socket
+    // is only closed.
+    [[noreturn]] void Drop(const std::string& message, bool sayQuit = false) {
+        if (sayQuit && Socket.Valid())
+            send(Socket.Get(), "QUIT\r\n", 6, 0);
         Socket.Close();
         throw EBWSMTPError(message);
     }
@@ -208,7 +200,7 @@ struct TBWSMTPConnection::TImpl {
         while (sent < data.size()) {
             int rc = WaitSocket(Socket.Get(), true, deadline.Remaining());
             if (rc == 0)
-                Drop("Write timed out.");
+                Drop("Write timed out.", true);
             if (rc == SOCKET_ERROR)
                 Drop(SocketErrorText(WSAGetLastError()));
             int chunk = static_cast<int>(std::min<std::size_t>(data.size() - sent, 65536));
@@ -232,13 +224,13 @@ struct TBWSMTPConnection::TImpl {
             case bwsmtp::TReadStatus::Reply:
                 return reply;
             case bwsmtp::TReadStatus::Error:
-                Drop(error);
+                Drop(error, true);
             case bwsmtp::TReadStatus::NeedMore:
                 break;
             }
             int rc = WaitSocket(Socket.Get(), false, deadline.Remaining());
             if (rc == 0)
-                Drop("Read timed out.");
+                Drop("Read timed out.", true);
             if (rc == SOCKET_ERROR)
                 Drop(SocketErrorText(WSAGetLastError()));
             char buffer[4096];
@@ -262,9 +254,10 @@ struct TBWSMTPConnection::TImpl {
     }
 
     // A refusal in a sound session: say goodbye, close, raise the reply.
+    template <class E = EBWSMTPError>
     [[noreturn]] void Refused(const bwsmtp::TSmtpReply& reply, int quitTimeoutMs) {
         Quit(quitTimeoutMs);
-        throw EBWSMTPError(reply.Text());
+        throw E(reply.Text());
     }
 
     void Quit(int timeoutMs) {
@@ -278,28 +271,20 @@ struct TBWSMTPConnection::TImpl {
     }
 
     void ChooseHeloName() {
-        char name[256];
-        DWORD size = sizeof name;
-        if (GetComputerNameExA(ComputerNameDnsFullyQualified, name, &size) &&
-            IsHostNameText(std::string(name, size))) {
-            HeloName.assign(name, size);
-            return;
-        }
-        // No usable name: an address literal of our end (RFC 5321 4.1.4).
         sockaddr_storage local{};
         int len = sizeof local;
         char text[INET6_ADDRSTRLEN] = "127.0.0.1";
+        bool ipv6 = false;
         if (getsockname(Socket.Get(), reinterpret_cast<sockaddr*>(&local), &len) == 0) {
-            if (local.ss_family == AF_INET6) {
+            ipv6 = local.ss_family == AF_INET6;
+            if (ipv6)
                 inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&local)->sin6_addr, text,
                           sizeof text);
-                HeloName = std::string("[IPv6:") + text + "]";
-                return;
-            }
-            inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text,
-                      sizeof text);
+            else
+                inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&local)->sin_addr, text,
+                          sizeof text);
         }
-        HeloName = std::string("[") + text + "]";
+        HeloName = bwsmtp::HeloName(FullyQualifiedName(), text, ipv6);
     }
 };
 
@@ -307,7 +292,12 @@ TBWSMTPConnection::TBWSMTPConnection() : FImpl(new TImpl) {
     EnsureWinsock();
 }
 
-TBWSMTPConnection::~TBWSMTPConnection() = default;
+TBWSMTPConnection::~TBWSMTPConnection() {
+    try {
+        FImpl->Quit(Timeouts.Quit);
+    } catch (...) {
+    }
+}
 
 bool TBWSMTPConnection::Connected() const {
     return FImpl->Socket.Valid();
@@ -373,23 +363,19 @@ void TBWSMTPConnection::Connect(int timeoutMs) {
         s.Refused(reply, Timeouts.Quit);
 }
 
-void TBWSMTPConnection::Send(const TBWMailMessage& message) {
-    TImpl& s = *FImpl;
-    FRefused.clear();
-    if (!s.Socket.Valid())
-        throw EBWSMTPError("Not connected.");
+void CheckEnvelope(const std::string& from, const std::vector<std::string>& recipients) {
     // Addresses go into command lines: a line break in one would smuggle in
     // a command of its own.
-    if (!bwsmtp::IsCommandSafe(message.From))
+    if (!bwsmtp::IsCommandSafe(from) || from.size() > bwsmtp::kMaxAddressLength)
         throw EBWSMTPError("Invalid sender address.");
-    if (message.Recipients().empty())
+    if (recipients.empty())
         throw EBWSMTPError("No recipients.");
-    for (const std::string& r : message.Recipients())
-        if (!bwsmtp::IsCommandSafe(r) || r.empty())
+    for (const std::string& r : recipients)
+        if (!bwsmtp::IsCommandSafe(r) || r.empty() || r.size() > bwsmtp::kMaxAddressLength)
             throw EBWSMTPError("Invalid recipient address.");
+}
 
-    // The whole content is made before the transaction starts, so that an
-    // unreadable attachment fails the attempt before the server sees a thing.
+std::string BuildMailData(const TBWMailMessage& message) {
     bwmime::TMimeMessage mime;
     mime.From = message.From;
     mime.To = message.Recipients();
@@ -398,38 +384,58 @@ void TBWSMTPConnection::Send(const TBWMailMessage& message) {
     for (const std::string& path : message.Attachments())
         mime.Attachments.push_back({BaseName(path), ReadAttachment(path)});
     mime.Date = DateHeader();
-    std::string idHost = IsHostNameText(s.HeloName) ? s.HeloName : std::string("localhost");
+    std::string fqdn = FullyQualifiedName();
+    std::string idHost = bwsmtp::IsHostName(fqdn) && fqdn.find('.') != std::string::npos
+                             ? fqdn
+                             : std::string("localhost");
     mime.MessageId = "<" + RandomHex() + "." + RandomHex() + "@" + idHost + ">";
-    mime.Charset = Charset();
+    UINT acp = GetACP();
+    mime.Charset = bwmime::CharsetName(acp);
+    CPINFO info;
+    if (acp != CP_UTF8 && GetCPInfo(acp, &info) && info.MaxCharSize == 2)
+        mime.IsLeadByte = [acp](unsigned char c) { return IsDBCSLeadByteEx(acp, c) != FALSE; };
     mime.Boundary = RandomHex();
-    std::string data = bwmime::DotStuff(bwmime::BuildMessage(mime));
+    return bwmime::DotStuff(bwmime::BuildMessage(mime));
+}
 
-    bwsmtp::TSmtpReply reply = s.Command("MAIL FROM:<" + message.From + ">", Timeouts.Command);
+void TBWSMTPConnection::Send(const TBWMailMessage& message) {
+    if (!FImpl->Socket.Valid())
+        throw EBWSMTPError("Not connected.");
+    CheckEnvelope(message.From, message.Recipients());
+    Send(message.From, message.Recipients(), BuildMailData(message));
+}
+
+void TBWSMTPConnection::Send(const std::string& from, const std::vector<std::string>& envelope,
+                             const std::string& data) {
+    TImpl& s = *FImpl;
+    FRefused.clear();
+    if (!s.Socket.Valid())
+        throw EBWSMTPError("Not connected.");
+    CheckEnvelope(from, envelope);
+
+    bwsmtp::TSmtpReply reply = s.Command("MAIL FROM:<" + from + ">", Timeouts.Command);
     FLastReply = reply.Text();
     if (reply.Code != 250)
         s.Refused(reply, Timeouts.Quit);
 
     int accepted = 0;
     bwsmtp::TSmtpReply lastRefusal;
-    for (const std::string& r : message.Recipients()) {
+    for (const std::string& r : envelope) {
         reply = s.Command("RCPT TO:<" + r + ">", Timeouts.Command);
         FLastReply = reply.Text();
         if (reply.Code == 250 || reply.Code == 251) {
             ++accepted;
         } else if (reply.Code == 421) {
             // The server is going away; the session is over.
-            s.Socket.Close();
             FRefused.clear();
-            throw EBWSMTPError(reply.Text());
+            s.Refused(reply, Timeouts.Quit);
         } else {
             FRefused.push_back({r, reply.Text()});
             lastRefusal = reply;
         }
     }
-    if (accepted == 0) {
-        FRefused.clear();
-        s.Refused(lastRefusal, Timeouts.Quit);
-    }
+    if (accepted == 0)
+        s.Refused<EBWSMTPRecipientsRefused>(lastRefusal, Timeouts.Quit);
 
     reply = s.Command("DATA", Timeouts.DataInitiation);
     FLastReply = reply.Text();

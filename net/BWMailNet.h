@@ -17,6 +17,13 @@ public:
     using Exception::Exception;
 };
 
+// Every recipient of a transaction was refused at RCPT; the connection's
+// RefusedRecipients lists them with the server's replies.
+class EBWSMTPRecipientsRefused : public EBWSMTPError {
+public:
+    using EBWSMTPError::EBWSMTPError;
+};
+
 // A failed DNS query: no reply, an error reply, a malformed reply.
 class EBWDNSError : public Exception {
 public:
@@ -60,10 +67,24 @@ struct TBWRefusedRecipient {
     std::string Reply;
 };
 
+// Checks what a transaction needs before any server is asked: a sender and
+// recipients that fit a command line and a path, at least one recipient.
+// Raises EBWSMTPError naming the first fault.
+void CheckEnvelope(const std::string& from, const std::vector<std::string>& recipients);
+
+// The bytes sent after DATA (dot-stuffed, with the closing "."): headers
+// with To made of the message's recipients, the body, the attachments read
+// from their files now. Built once per message, so that every host that
+// gets a share of the recipients gets the same message and Message-ID.
+// Raises EBWSMTPError when an attachment cannot be read.
+std::string BuildMailData(const TBWMailMessage& message);
+
 // One SMTP session with one host: Connect reads the greeting and introduces
 // us (EHLO, HELO when EHLO is refused); Send runs one mail transaction;
-// Disconnect says QUIT. Destroying a connected object closes the socket
-// without a word. Port 25, no authentication.
+// Disconnect says QUIT. A session that was opened ends with QUIT whatever
+// happens (RFC 5321 4.1.1.10): after a refusal, a time-out or a malformed
+// reply, and when a connected object is destroyed; only a connection the
+// peer broke is closed without it. Port 25, no authentication.
 class TBWSMTPConnection {
 public:
     TBWSMTPConnection();
@@ -76,10 +97,15 @@ public:
     TBWSMTPTimeouts Timeouts;
 
     void Connect(int timeoutMs);
-    // Sends the message to its recipients. Raises when the transaction
-    // failed: nothing was delivered by this host then. Recipients the server
-    // refused while it accepted others are listed in RefusedRecipients; the
-    // message went to the rest. When all are refused it raises.
+    // One transaction: MAIL FROM from, RCPT TO for each of envelope, then
+    // data (BuildMailData's). Raises when nothing was delivered by this host;
+    // EBWSMTPRecipientsRefused when every recipient was refused, with
+    // RefusedRecipients listing them. On return the message went to every
+    // recipient not in RefusedRecipients.
+    void Send(const std::string& from, const std::vector<std::string>& envelope,
+              const std::string& data);
+    // The same for a message whose recipients are the envelope; checks and
+    // builds the message only now, after connecting.
     void Send(const TBWMailMessage& message);
     const std::vector<TBWRefusedRecipient>& RefusedRecipients() const { return FRefused; }
     // QUIT and close. The message is delivered once the server has answered

@@ -110,6 +110,28 @@ std::string TextPart(const std::string& body, const std::string& charset, bool w
 
 }  // namespace
 
+std::string CharsetName(unsigned codePage) {
+    switch (codePage) {
+    case 65001:
+        return "utf-8";
+    case 20127:
+        return "us-ascii";
+    // The double-byte code pages by the names mail readers know them;
+    // "windows-932" or "windows-950" would leave the text unreadable.
+    case 932:
+        return "shift_jis";
+    case 936:
+        return "gbk";
+    case 949:
+        return "ks_c_5601-1987";
+    case 950:
+        return "big5";
+    }
+    if (codePage >= 28591 && codePage <= 28599)
+        return "iso-8859-" + std::to_string(codePage - 28590);
+    return "windows-" + std::to_string(codePage);
+}
+
 std::string FormatDate(int year, int month, int day, int dayOfWeek, int hour, int minute,
                        int second, int utcOffsetMinutes) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -217,22 +239,40 @@ std::string EncodeQuotedPrintable(const std::string& text) {
     return out;
 }
 
-std::string EncodeHeaderText(const std::string& text, const std::string& charset) {
+std::string EncodeHeaderText(const std::string& text, const std::string& charset,
+                             const std::function<bool(unsigned char)>& isLeadByte) {
     if (IsPlainHeaderText(text) && text.size() <= 900)
         return text;
     std::string cs = CharsetOrDefault(charset);
+    bool utf8 = cs == "utf-8" || cs == "UTF-8";
     std::string prefix = "=?" + cs + "?B?";
     // An encoded word may be 75 characters long (RFC 2047 2); the first one
     // shares its line with the header's name, so every word stays shorter.
-    std::size_t room = 65 > prefix.size() + 2 + 4 ? 65 - prefix.size() - 2 : 4;
+    // Room for at least one whole character of four bytes.
+    std::size_t room = 65 > prefix.size() + 2 + 8 ? 65 - prefix.size() - 2 : 8;
     std::size_t bytesPerWord = room / 4 * 3;
-    if (bytesPerWord == 0)
-        bytesPerWord = 3;
     std::string out;
-    for (std::size_t i = 0; i < text.size(); i += bytesPerWord) {
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t end = i;
+        while (end < text.size()) {
+            std::size_t length = 1;
+            unsigned char c = static_cast<unsigned char>(text[end]);
+            if (utf8 && c >= 0xC0) {
+                while (end + length < text.size() && length < 4 &&
+                       (static_cast<unsigned char>(text[end + length]) & 0xC0) == 0x80)
+                    ++length;
+            } else if (!utf8 && isLeadByte && isLeadByte(c) && end + 1 < text.size()) {
+                length = 2;
+            }
+            if (end + length - i > bytesPerWord && end > i)
+                break;
+            end += length;
+        }
         if (i > 0)
             out += "\r\n ";
-        out += prefix + EncodeBase64(text.substr(i, bytesPerWord)) + "?=";
+        out += prefix + EncodeBase64(text.substr(i, end - i)) + "?=";
+        i = end;
     }
     return out;
 }
@@ -243,7 +283,8 @@ std::string BuildMessage(const TMimeMessage& message) {
     out += "From: " + message.From + "\r\n";
     if (!message.To.empty())
         out += AddressList("To", message.To);
-    out += "Subject: " + EncodeHeaderText(message.Subject, message.Charset) + "\r\n";
+    out += "Subject: " + EncodeHeaderText(message.Subject, message.Charset, message.IsLeadByte) +
+           "\r\n";
     if (!message.MessageId.empty())
         out += "Message-ID: " + message.MessageId + "\r\n";
     out += "MIME-Version: 1.0\r\n";

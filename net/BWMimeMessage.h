@@ -3,6 +3,7 @@
 // so it also builds for the host.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,14 @@ struct TMimeMessage {
     std::string Date;       // FormatDate's text
     std::string MessageId;  // "<unique@host>"
     std::string Charset;    // of Subject, Body and file names when not ASCII
+    // Of a double-byte charset: whether a byte starts a two-byte character.
+    // Empty for single-byte charsets; UTF-8 is known by its name.
+    std::function<bool(unsigned char)> IsLeadByte;
     std::string Boundary;   // multipart boundary seed; made unique below
 };
+
+// The MIME charset name of a Windows ANSI code page.
+std::string CharsetName(unsigned codePage);
 
 // "Wed, 09 Dec 2026 05:14:05 +0100". dayOfWeek 0 = Sunday; the offset is
 // local time minus UTC in minutes.
@@ -43,12 +50,17 @@ std::string EncodeQuotedPrintable(const std::string& text);
 
 // A header value: as it stands when it is printable ASCII, else (or when
 // longer than fits on a line) RFC 2047 encoded words in the charset, folded.
-// Line breaks inside the value never reach the header as line breaks.
-std::string EncodeHeaderText(const std::string& text, const std::string& charset);
+// Line breaks inside the value never reach the header as line breaks. An
+// encoded word never ends inside a character: UTF-8 sequences and, with
+// isLeadByte, double-byte characters stay whole (RFC 2047 5).
+std::string EncodeHeaderText(const std::string& text, const std::string& charset,
+                             const std::function<bool(unsigned char)>& isLeadByte = {});
 
 // The whole message with CR LF line ends and no bare CR or LF: headers Date,
 // From, To, Subject, Message-ID, MIME-Version, then the body as text/plain,
 // or multipart/mixed with one base64 part per attachment when there are any.
+// The To header is folded between addresses; no line passes 998 characters
+// as long as every address fits a path (bwsmtp::kMaxAddressLength).
 std::string BuildMessage(const TMimeMessage& message);
 
 // The message as sent after DATA: a "." at the start of any line, the first

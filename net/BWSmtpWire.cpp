@@ -96,4 +96,22 @@ bool IsCommandSafe(const std::string& text) {
     return true;
 }
 
+bool IsHostName(const std::string& name) {
+    if (name.empty() || name.size() > 253)
+        return false;
+    for (char c : name) {
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                  c == '-' || c == '.';
+        if (!ok)
+            return false;
+    }
+    return name.front() != '.' && name.front() != '-' && name.back() != '.';
+}
+
+std::string HeloName(const std::string& fqdn, const std::string& localAddress, bool ipv6) {
+    if (IsHostName(fqdn) && fqdn.find('.') != std::string::npos)
+        return fqdn;
+    return (ipv6 ? "[IPv6:" : "[") + localAddress + "]";
+}
+
 }  // namespace bwsmtp

@@ -50,4 +50,18 @@ private:
 // Whether the text is safe to put into one command line: no CR, LF or NUL.
 bool IsCommandSafe(const std::string& text);
 
+// The longest address that fits a path: RFC 5321 4.5.3.1.3 allows 256
+// octets for "<" address ">".
+constexpr std::size_t kMaxAddressLength = 254;
+
+// Letters, digits, hyphens and dots, at most 253 characters, not starting
+// with a dot or hyphen and not ending with a dot.
+bool IsHostName(const std::string& name);
+
+// The name we give in EHLO and HELO (RFC 5321 4.1.1.1, 4.1.4, 2.3.5): the
+// fully qualified domain name when it is a host name with a dot, else the
+// address literal of our end of the connection ("[192.0.2.10]",
+// "[IPv6:2001:db8::1]"). Strict servers refuse a bare workgroup name.
+std::string HeloName(const std::string& fqdn, const std::string& localAddress, bool ipv6);
+
 }  // namespace bwsmtp

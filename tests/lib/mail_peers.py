@@ -7,7 +7,9 @@ dnsmasq with the test zones on 127.0.0.1:53 (named by the namespace's own
 resolv.conf), aiosmtpd servers on 127.0.0.x:25, a server that never answers,
 and addresses where nobody listens. The Wine session must start inside the
 namespace too (wineserver makes the sockets), on a private copy-on-write view
-of the build's prefix.
+of the build's prefix. Two postfix instances with the usual strict client
+checks stand for real mail systems; their logs must show no reject but the
+ones the cases provoke, and no session without QUIT.
 
 Usage: mail_peers.py --build <build dir> --exe <test program>
 """
@@ -36,6 +38,12 @@ ALPHA_MX30_GOOD = "127.0.0.23"
 BETA_MX = "127.0.0.31"
 NOMX_HOST = "127.0.0.41"
 # Nobody listens on 127.0.0.12 (relay) and 127.0.0.22 (alpha's MX 10).
+# postfix, also MX 10 and 20 of home.test: the relay takes home.test's users
+# and refuses other domains at RCPT, the fail-over takes every test user.
+POSTFIX = {"relay": ("127.0.0.51", "home.test", ("a", "b")),
+           "failover": ("127.0.0.52", "home.test, other.test", ("a", "nobody", "x"))}
+EXPECTED_REJECTS = ("554 5.7.1 <x@other.test>: Relay access denied",
+                    "550 5.1.1 <nobody@home.test>: Recipient address rejected: User unknown")
 
 DNSMASQ_ARGS = [
     "--mx-host=alpha.test,mx20.alpha.test,20",
@@ -47,6 +55,8 @@ DNSMASQ_ARGS = [
     "--mx-host=beta.test,mx.beta.test,10",
     "--host-record=mx.beta.test," + BETA_MX,
     "--host-record=nomx.test," + NOMX_HOST,
+    "--mx-host=home.test,mx10.home.test,10", "--host-record=mx10.home.test,127.0.0.51",
+    "--mx-host=home.test,mx20.home.test,20", "--host-record=mx20.home.test,127.0.0.52",
 ]
 
 
@@ -97,6 +107,55 @@ def silent_server(address, stop):
     for c in held:
         c.close()
     listener.close()
+
+
+def start_postfix(peers, name):
+    """One instance with its own configuration, queue and log under
+    peers/postfix/<name>, delivering to maildirs peers/mail/<address>/<user>."""
+    address, domains, users = POSTFIX[name]
+    base = os.path.join(peers, "postfix", name)
+    conf = os.path.join(base, "etc")
+    os.makedirs(conf)
+    os.makedirs(os.path.join(base, "queue"))
+    # postfix binds only to addresses an interface has; lo has 127.0.0.1.
+    subprocess.run(["ip", "addr", "add", address + "/32", "dev", "lo"], check=True)
+    with open(os.path.join(conf, "header_checks"), "w") as f:  # POSIX allows 255 repeats
+        f.write("/^.{250}.{250}.{250}.{249}/m REJECT header line longer than 998 characters\n")
+    mailboxes = ", ".join("%s@%s=%s/%s/" % (u, d.strip(), address, u)
+                          for d in domains.split(",") for u in users)
+    settings = [
+        "compatibility_level = 3.6", "myhostname = %s.postfix.test" % name,
+        "inet_interfaces = " + address, "inet_protocols = ipv4", "smtpd_peername_lookup = no",
+        "mydestination =", "relay_domains =", "alias_maps =", "local_recipient_maps =",
+        "queue_directory = %s/queue" % base, "data_directory = %s/data" % base,
+        "maillog_file = %s/maillog" % base, "maillog_file_prefixes = " + base,
+        "smtpd_helo_required = yes", "strict_rfc821_envelopes = yes",
+        "smtpd_helo_restrictions = reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname",
+        "smtpd_forbid_bare_newline = reject", "smtpd_forbid_unauth_pipelining = yes",
+        "smtpd_relay_restrictions = reject_unauth_destination",
+        "header_checks = regexp:%s/header_checks" % conf,
+        "virtual_mailbox_domains = " + domains, "virtual_mailbox_base = %s/mail" % peers,
+        "virtual_mailbox_maps = inline:{ %s }" % mailboxes,
+        "virtual_uid_maps = static:65534", "virtual_gid_maps = static:65534"]
+    open(os.path.join(conf, "main.cf"), "w").close()
+    subprocess.run(["postconf", "-c", conf, "-e"] + settings, check=True)
+    # Debian's services, none in a chroot (that needs copies of /etc there).
+    shutil.copy("/etc/postfix/master.cf", conf)
+    subprocess.run(["postconf", "-c", conf, "-F", "*/*/chroot = n"], check=True)
+    subprocess.run(["postfix", "-c", conf, "start"], check=True)
+    return conf
+
+
+def check_postfix(peers):
+    log = "".join(open(os.path.join(peers, "postfix", name, "maillog"), errors="replace").read()
+                  for name in POSTFIX)
+    print("---- postfix logs ----\n%s---- end of postfix logs ----" % log)
+    rejects = [l for l in log.splitlines() if " reject: " in l]
+    no_quit = [l for l in log.splitlines() if " disconnect from " in l and " quit=1 " not in l]
+    ok = not no_quit and all(sum(t in l for l in rejects) == 1 for t in EXPECTED_REJECTS) and \
+        all(any(t in l for t in EXPECTED_REJECTS) for l in rejects)
+    print("postfix checks: " + ("ok" if ok else "FAILED: %s" % (rejects + no_quit)))
+    return ok
 
 
 def check_received(peers):
@@ -166,6 +225,7 @@ def inner(args):
     peers = os.path.join(work, "peers")
     mail = os.path.join(peers, "mail")
     os.makedirs(mail)
+    os.chmod(mail, 0o777)  # postfix's virtual(8) delivers as nobody
 
     dnsmasq = subprocess.Popen(
         ["dnsmasq", "--no-daemon", "--conf-file=/dev/null", "--port=53",
@@ -206,13 +266,19 @@ def inner(args):
     env["TW_PEERS_DIR"] = peers
     wine_run = os.path.join(args.build, "wine-run")
     rc = 1
+    postfix = []
     try:
+        for name in POSTFIX:
+            postfix.append(start_postfix(peers, name))
         subprocess.run([wine_run, "--start-session"], env=env, check=True)
         rc = subprocess.run([wine_run, args.exe] + args.rest, env=env).returncode
-        if rc == 0 and not check_received(peers):
+        postfix_ok = check_postfix(peers)  # its log helps when the cases fail too
+        if rc == 0 and not (check_received(peers) and postfix_ok):
             rc = 1
     finally:
         subprocess.run([wine_run, "--stop-session"], env=env)
+        for conf in postfix:
+            subprocess.run(["postfix", "-c", conf, "stop"])
         stop.set()
         for c in controllers:
             c.stop()
@@ -239,13 +305,14 @@ def main():
     if os.geteuid() != 0:
         print("skipped: network namespaces and port 25 need root")
         return SKIP
-    for tool in ("dnsmasq", "unshare", "ip"):
+    for tool in ("dnsmasq", "unshare", "ip", "postfix"):
         if shutil.which(tool) is None:
             print("skipped: %s is not installed" % tool)
             return SKIP
     # The prefix must exist before it can be overlaid.
     subprocess.run([os.path.join(args.build, "wine-run"), "--start-session"], check=True)
     work = tempfile.mkdtemp(prefix="tw-mailpeers-")
+    os.chmod(work, 0o755)  # postfix's daemons run as its own user
     try:
         return subprocess.run(["unshare", "--net", "--mount", "--fork", sys.executable,
                                os.path.abspath(__file__), "--build", args.build, "--exe",

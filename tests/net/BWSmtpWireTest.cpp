@@ -104,6 +104,31 @@ TEST(SmtpReplyReader, CutMidLineIsAPartialReply) {
     EXPECT_TRUE(other.HasPartialReply());
 }
 
+TEST(SmtpWire, HeloNameIsAFullyQualifiedNameOrOurAddressLiteral) {
+    EXPECT_EQ(bwsmtp::HeloName("server1.corp.example", "192.0.2.10", false), "server1.corp.example");
+    EXPECT_EQ(bwsmtp::HeloName("SERVER1", "192.0.2.10", false), "[192.0.2.10]");
+    EXPECT_EQ(bwsmtp::HeloName("bad_name.corp", "192.0.2.10", false), "[192.0.2.10]");
+    EXPECT_EQ(bwsmtp::HeloName("", "2001:db8::1", true), "[IPv6:2001:db8::1]");
+}
+
+TEST(MimeMessage, EncodedWordsNeverSplitACharacter) {
+    // After "a", a word's 39 (UTF-8) or 36 (Shift_JIS) bytes would end
+    // inside a three-byte euro sign or a two-byte kana.
+    std::string euros, kana;
+    for (int i = 0; i < 50; ++i)
+        euros += "\xe2\x82\xac", kana += "\x82\xa0";
+    auto lead = [](unsigned char c) { return (c >= 0x81 && c <= 0x9f) || (c >= 0xe0 && c <= 0xfc); };
+    auto word = [](const std::string& cs, const std::string& part) {
+        return "=?" + cs + "?B?" + bwmime::EncodeBase64(part) + "?=";
+    };
+    EXPECT_EQ(bwmime::EncodeHeaderText("a" + euros.substr(0, 75), "utf-8"),
+              word("utf-8", "a" + euros.substr(0, 36)) + "\r\n " + word("utf-8", euros.substr(36, 39)));
+    EXPECT_EQ(bwmime::CharsetName(932) + bwmime::CharsetName(65001) + bwmime::CharsetName(1252),
+              "shift_jisutf-8windows-1252");
+    EXPECT_EQ(bwmime::EncodeHeaderText("a" + kana.substr(0, 70), "shift_jis", lead),
+              word("shift_jis", "a" + kana.substr(0, 34)) + "\r\n " + word("shift_jis", kana.substr(34, 36)));
+}
+
 TEST(MimeMessage, LineBreaksBecomeCrLfAndDotsAreStuffed) {
     EXPECT_EQ(bwmime::NormalizeLineBreaks("a\nb\rc\r\nd\n\r\ne\r"), "a\r\nb\r\nc\r\nd\r\n\r\ne\r\n");
     EXPECT_EQ(bwmime::DotStuff(".first\r\nx.y\r\n.\r\n..two\r\n"),
