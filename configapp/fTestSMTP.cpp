@@ -66,7 +66,17 @@ TfrmTestSMTP::TfrmTestSMTP(HWND Owner)
     OnCloseQuery = [this](TObject* s, bool& c) { FormCloseQuery(s, c); };
 }
 
-TfrmTestSMTP::~TfrmTestSMTP() = default;
+TfrmTestSMTP::~TfrmTestSMTP() {
+    // A WM_QUIT ends the modal loop without the close query, so the worker may
+    // still be sending. It reports to this dialog and hands the configuration's
+    // recipient list to its client, so the dialog waits for its end, serving
+    // its reports meanwhile without showing anything more.
+    if (FWorkerHandle != nullptr) {
+        FClosing = true;
+        WaitForThreadEnd(FWorkerHandle);
+        CloseHandle(FWorkerHandle);
+    }
+}
 
 bool TfrmTestSMTP::Execute(TTarnwickConfig* Config) {
     FConfig = Config;
@@ -106,13 +116,36 @@ void TfrmTestSMTP::WMStartTest() {
     mmoLog->AddLine("Attempting to send test messages...");
     btnOk->SetEnabled(false);
     FRecipientCount = FConfig->EmailAddresses->Count();
-    FThread = new TTestThread(true, this);
+    if (FWorkerHandle != nullptr) {  // an earlier test's worker, ending or gone
+        WaitForThreadEnd(FWorkerHandle);
+        CloseHandle(FWorkerHandle);
+        FWorkerHandle = nullptr;
+    }
+    TTestThread* worker = nullptr;
+    try {
+        worker = CreateWorker ? CreateWorker(this) : new TTestThread(true, this);
+        // The worker frees itself, so its end is waited for on a handle of
+        // the dialog's own.
+        if (!DuplicateHandle(GetCurrentProcess(), worker->Handle(), GetCurrentProcess(),
+                             &FWorkerHandle, SYNCHRONIZE, FALSE, 0)) {
+            DWORD error = GetLastError();
+            delete worker;  // never started
+            FWorkerHandle = nullptr;
+            RaiseLastOSError(error);
+        }
+    } catch (...) {
+        // The toolkit's error box; then OK closes the dialog again.
+        Application().HandleException();
+        btnOk->SetEnabled(true);
+        return;
+    }
+    FThread = worker;
     FThread->OnTerminate = [this](TObject* s) { TestFinished(s); };
     FThread->Resume();
 }
 
 void TfrmTestSMTP::WMTestProgress(WPARAM Kind) {
-    if (FThread == nullptr)
+    if (FThread == nullptr || FClosing)
         return;
     if (Kind == 0) {
         mmoLog->AddLine(FThread->Text());
@@ -126,6 +159,8 @@ void TfrmTestSMTP::WMTestProgress(WPARAM Kind) {
 void TfrmTestSMTP::TestFinished(TObject*) {
     // The worker frees itself once this returns.
     FThread = nullptr;
+    if (FClosing)
+        return;
     if (FFailedCount == 0) {
         MessageDlg("All test messages were sent successfully.", TMsgDlgType::mtInformation,
                    mbOK);

@@ -3,6 +3,7 @@
 // worker thread that reports each step to the dialog's log.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -57,6 +58,10 @@ public:
 
     TTarnwickConfig* Config() const { return FConfig; }
 
+    // Makes the worker for WMStartTest, suspended; empty: a TTestThread.
+    // Tests replace it to see a creation that fails.
+    std::function<TTestThread*(TfrmTestSMTP* Form)> CreateWorker;
+
     TControl* GroupBox1;
     TButton* btnOk;
     TMemo* mmoLog;
@@ -68,6 +73,8 @@ private:
     TTarnwickConfig* FConfig = nullptr;           // not owned
     std::unique_ptr<TStringList> FFailedAddresses;  // while the dialog is shown
     TTestThread* FThread = nullptr;               // not owned: frees itself
+    HANDLE FWorkerHandle = nullptr;  // the worker's thread, to wait for its end
+    bool FClosing = false;           // the destructor waits: reports go nowhere
     int FFailedCount = 0;
     int FRecipientCount = 0;  // recipients when the test started
 };

@@ -488,9 +488,14 @@ TEdit* TForm::AddEdit(int id, int x, int y, int width, int height) {
 }
 
 TMemo* TForm::AddMemo(int id, int x, int y, int width, int height, DWORD extraStyle) {
-    return AddControl<TMemo>("EDIT", "", id,
-                             WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL | extraStyle,
-                             WS_EX_CLIENTEDGE, x, y, width, height);
+    auto* memo = AddControl<TMemo>("EDIT", "", id,
+                                   WS_VISIBLE | WS_TABSTOP | ES_MULTILINE | ES_AUTOVSCROLL |
+                                       extraStyle,
+                                   WS_EX_CLIENTEDGE, x, y, width, height);
+    // The edit control's own limit (30,000 characters in Wine, 32,767 on
+    // Windows) silently drops what is added past it; a memo has none.
+    SendMessageA(memo->Handle(), EM_SETLIMITTEXT, 0, 0);
+    return memo;
 }
 
 TControl* TForm::AddLabel(const std::string& caption, int x, int y, int width, int height,

@@ -109,7 +109,8 @@ public:
     using TControl::TControl;
 };
 
-// A multi-line edit used as a log: lines are appended at the end.
+// A multi-line edit used as a log: lines are appended at the end, with no
+// limit on the length of the text (AddMemo lifts the edit control's own).
 class TMemo : public TControl {
 public:
     using TControl::TControl;

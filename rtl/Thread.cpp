@@ -155,6 +155,24 @@ unsigned long TThread::WaitFor() {
     return code;
 }
 
+void WaitForThreadEnd(void* Handle) {
+    const bool main = GetCurrentThreadId() == gMainThreadId;
+    HANDLE handles[2] = {Handle, Queue().Event};
+    const DWORD count = main ? 2 : 1;
+    for (;;) {
+        DWORD r = MsgWaitForMultipleObjects(count, handles, FALSE, INFINITE, QS_SENDMESSAGE);
+        if (r == WAIT_OBJECT_0 || r == WAIT_FAILED)
+            return;
+        if (main && r == WAIT_OBJECT_0 + 1) {
+            CheckSynchronize();
+        } else if (r == WAIT_OBJECT_0 + count) {
+            // Delivers the sent messages only; nothing is taken from the queue.
+            MSG msg;
+            PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+}
+
 void TThread::DoTerminate() {
     if (OnTerminate)
         Synchronize([this] { OnTerminate(this); });

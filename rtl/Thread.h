@@ -122,6 +122,14 @@ unsigned long MainThreadID();
 // thread; waits up to Timeout ms for one to arrive. True when any ran.
 bool CheckSynchronize(unsigned long Timeout = 0);
 
+// Waits for a thread to end through its handle (a duplicate, when the thread
+// frees its own object), like WaitFor but also for a FreeOnTerminate thread.
+// On the main thread, queued Synchronize calls run meanwhile, and so do the
+// messages other threads send to this thread's windows, so that a thread that
+// reports to a window by sent messages can reach its end. Posted messages
+// (WM_QUIT among them) stay queued.
+void WaitForThreadEnd(void* Handle);
+
 // Called (on the queuing thread) whenever a Synchronize call is queued, so
 // that a message loop can wake up and call CheckSynchronize. Empty = none.
 // Set it on the main thread before any thread may synchronize.

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -138,10 +140,33 @@ TEST_F(TestSmtpTest, LayoutAndScreenshot) {
             ASSERT_TRUE(gui::WaitUntil([&] { return seams.BoxCount() == 2; }, 60000));
             ASSERT_TRUE(gui::WaitUntil([&] { return form.btnOk->Enabled(); }));
             EXPECT_FALSE(gui::SaveScreenshot(form.Handle(), "configapp_test_smtp").empty());
+            // A long log is kept whole, past the edit control's own limit
+            // (each line: a line break and 1,000 characters).
+            size_t before = form.mmoLog->Text().size();
+            for (int i = 0; i < 40; ++i)
+                form.mmoLog->AddLine(std::string(999, 'x') + char('0' + i % 10));
+            EXPECT_EQ(form.mmoLog->Text().size(), before + 40 * 1002);
             gui::PostCloseBox(form.Handle());  // after the test: closes with Cancel
         });
         EXPECT_FALSE(form.Execute(&config));
     }
+}
+
+TEST_F(TestSmtpTest, AWorkerThatCannotBeMadeIsReportedAndOkClosesTheDialog) {
+    config.EmailAddresses->Add("a@example.test");
+    form.CreateWorker = [](TfrmTestSMTP*) -> TTestThread* {
+        throw EThread("Thread creation error: Not enough memory resources are available");
+    };
+    seams.Answer(mrYes);
+    gui::Driver driver([&] {
+        ASSERT_TRUE(gui::WaitUntil([&] { return seams.BoxCount() == 2; }));
+        EXPECT_TRUE(seams.LastBox().Request.ExceptionBox);
+        EXPECT_EQ(seams.LastBox().Request.Text,
+                  "Thread creation error: Not enough memory resources are available.");
+        ASSERT_TRUE(gui::WaitUntil([&] { return form.btnOk->Enabled(); }));
+        gui::Click(form.btnOk->Handle());
+    });
+    EXPECT_TRUE(form.Execute(&config));
 }
 
 // ---- against real servers (inside smtp_peers.py's namespace) ----------------
@@ -216,6 +241,35 @@ TEST_F(TestSmtpPeers, WhileTheTestRunsNeitherOkNorTheCloseBoxCloses) {
         std::ofstream(peers + "\\release").put('1');
     });
     EXPECT_EQ(seams.LastBox().Request.Caption, "Error");
+}
+
+// A WM_QUIT ends the modal loop without the close query while the worker
+// still waits for the held server: freeing the dialog waits for the worker,
+// which then neither reports to the freed dialog nor shows a summary.
+TEST_F(TestSmtpPeers, AQuitWhileTheTestRunsLeavesNoWorkerBehindTheFreedDialog) {
+    DeleteFileA((peers + "\\release").c_str());  // held again
+    config.PrimarySMTPHost = kHeldRelay;
+    config.EmailAddresses->Add("a@example.test");
+    seams.Answer(mrYes);
+    auto dialog = std::make_unique<TfrmTestSMTP>();
+    const DWORD ui = GetCurrentThreadId();
+    {
+        gui::Driver driver([&] {
+            ASSERT_TRUE(gui::WaitUntil([&] { return dialog->mmoLog->LineCount() >= 2; }));
+            PostThreadMessageA(ui, WM_QUIT, 0, 0);
+        });
+        EXPECT_FALSE(dialog->Execute(&config));
+    }
+    MSG quit;
+    EXPECT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));  // handed on
+    std::thread release([&] {
+        Sleep(300);
+        std::ofstream(peers + "\\release").put('1');
+    });
+    dialog.reset();
+    release.join();
+    EXPECT_FALSE(CheckSynchronize(3000));  // nothing left to run for the freed dialog
+    EXPECT_EQ(seams.BoxCount(), 1u);       // the confirmation only
 }
 
 }  // namespace
