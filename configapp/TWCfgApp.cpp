@@ -17,9 +17,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         frmKorrinConfigMain.FormCreate(&frmKorrinConfigMain);
         RunMainForm(frmKorrinConfigMain);
     } catch (const std::exception& e) {
-        // Nothing could be shown: the window was never made.
-        MessageBoxA(nullptr, e.what(), "Application Error", MB_OK | MB_ICONERROR);
-        return 1;
+        // The window was never made (or its loop failed): the runtime's box.
+        return ShowStartupException(e);
     }
     return 0;
 }

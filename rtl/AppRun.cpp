@@ -1,6 +1,10 @@
 #include "AppRun.h"
 
 #include <commctrl.h>
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <typeinfo>
 
 namespace {
 
@@ -59,4 +63,24 @@ int RunMainForm(TForm& form) {
         }
     }
     return 0;
+}
+
+int ShowStartupException(const std::exception& e) {
+    int status = 0;
+    char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
+    std::string cls = status == 0 && demangled != nullptr ? demangled : typeid(e).name();
+    std::free(demangled);
+    char path[MAX_PATH];
+    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string module(path, len < MAX_PATH ? len : 0);
+    module.erase(0, module.find_last_of('\\') + 1);
+    TMessageBoxRequest r;
+    r.Caption = "Application Error";
+    r.Text = "Exception " + cls + " in module " + module + ".\r\n" + e.what();
+    if (static_cast<unsigned char>(r.Text.back()) > '.')
+        r.Text += '.';
+    r.Type = TMsgDlgType::mtError;
+    r.ExceptionBox = true;
+    Application().ShowMessageBox(r);
+    return 1;
 }

@@ -475,6 +475,16 @@ TEST_F(MainWindowTest, AConfigurationThatCannotBeLoadedIsReportedAndDisablesTheP
     EXPECT_EQ(seams.BoxCount(), 1u);
 }
 
+// What the program shows (and returns) when its window cannot be made.
+TEST_F(MainWindowTest, AFailureBeforeTheWindowRunsGetsTheRuntimesApplicationErrorBox) {
+    EXPECT_EQ(ShowStartupException(EOSError("System Error.  Code: 5.\r\nAccess is denied", 5)), 1);
+    ASSERT_EQ(seams.BoxCount(), 1u);
+    EXPECT_TRUE(seams.LastBox().Request.ExceptionBox);
+    EXPECT_EQ(seams.LastBox().Request.Caption, "Application Error");
+    EXPECT_EQ(seams.LastBox().Request.Text, "Exception EOSError in module configapp_MainWindowTest.exe."
+                                            "\r\nSystem Error.  Code: 5.\r\nAccess is denied.");
+}
+
 TEST_F(MainWindowTest, OkSetsTheControlEventOfARunningMonitorWithoutAMessage) {
     StoreValid();
     HANDLE event = CreateEventA(nullptr, TRUE, FALSE, MonitorControlEventName);
