@@ -91,7 +91,7 @@ constexpr int PageWidth = FormWidth - 2 * PageLeft;
 
 TfrmKorrinConfigMain::TfrmKorrinConfigMain(HWND Owner)
     : TForm(Owner, "Tarnwick Lite", WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME,
-            WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP | WS_EX_APPWINDOW, FormWidth,
+            WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP, FormWidth,
             FormHeight) {
     SendMessageA(Handle(), WM_SETFONT, reinterpret_cast<WPARAM>(DialogFont()), FALSE);
     BuildControls();

@@ -23,14 +23,23 @@ LRESULT CALLBACK WakeOnHide(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, U
 int RunMainForm(TForm& form) {
     HWND hwnd = form.Handle();
     SetWindowSubclass(hwnd, WakeOnHide, 1, 0);
+    // The application window owns the form: the task-bar button is its own
+    // and shows the application title, the form keeps its caption.
+    HWND app = Application().Handle();
+    SetWindowTextA(app, Application().DisplayTitle().c_str());
+    SetWindowLongPtrA(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(app));
+    Application().MainFormHandle = hwnd;
     struct Unhook {
-        HWND hwnd;
+        HWND hwnd, app;
         ~Unhook() {
+            Application().MainFormHandle = nullptr;
+            ShowWindow(app, SW_HIDE);
             if (IsWindow(hwnd))
                 RemoveWindowSubclass(hwnd, WakeOnHide, 1);
         }
-    } unhook{hwnd};
+    } unhook{hwnd, app};
 
+    ShowWindow(app, SW_SHOWNA);
     ShowWindow(hwnd, SW_SHOWNORMAL);
     SetForegroundWindow(hwnd);
     // The form is on screen now, so focusing a control in OnShow takes effect
@@ -57,7 +66,13 @@ int RunMainForm(TForm& form) {
             }
             continue;
         }
-        if (!IsDialogMessageA(hwnd, &msg)) {
+        bool taken = false;
+        try {
+            taken = form.DialogChar(msg);
+        } catch (...) {
+            Application().HandleException();
+        }
+        if (!taken && !IsDialogMessageA(hwnd, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }

@@ -325,6 +325,7 @@ int TPageControl::AddPage(const std::string& caption, const std::vector<TControl
     int index = static_cast<int>(FPages.size());
     SendMessageA(Handle(), TCM_INSERTITEMA, index, reinterpret_cast<LPARAM>(&item));
     FPages.push_back(controls);
+    FCaptions.push_back(caption);
     ShowPage(ActivePageIndex() < 0 ? 0 : ActivePageIndex());
     return index;
 }
@@ -348,6 +349,37 @@ void TPageControl::ShowPage(int index) {
     if (index >= 0 && index < PageCount())
         for (TControl* c : FPages[index])
             c->SetVisible(true);
+}
+
+bool TPageControl::SelectByAccelerator(char key) {
+    if (!Enabled() || !IsWindowVisible(Handle()))
+        return false;
+    CharUpperBuffA(&key, 1);
+    for (int i = 0; i < PageCount(); ++i) {
+        const std::string& caption = FCaptions[i];
+        size_t amp = 0;
+        while ((amp = caption.find('&', amp)) != std::string::npos && amp + 1 < caption.size() &&
+               caption[amp + 1] == '&')
+            amp += 2;  // "&&" shows one ampersand
+        if (amp == std::string::npos || amp + 1 >= caption.size())
+            continue;
+        char marked = caption[amp + 1];
+        CharUpperBuffA(&marked, 1);
+        if (marked != key || i == ActivePageIndex())
+            continue;
+        int old = ActivePageIndex();
+        bool focusLeaves = false;
+        if (old >= 0)
+            for (TControl* c : FPages[old])
+                focusLeaves = focusLeaves || c->Focused();
+        SetActivePageIndex(i);
+        if (focusLeaves)
+            SendMessageA(Form()->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Handle()), TRUE);
+        if (OnChange)
+            OnChange(this);
+        return true;
+    }
+    return false;
 }
 
 LRESULT TPageControl::NotifyEx(NMHDR* header) {
@@ -567,6 +599,16 @@ void TForm::SetDefaultButton(TButton* button) {
 
 void TForm::SetCancelButton(TButton* button) { FCancelButton = button; }
 
+bool TForm::DialogChar(const MSG& msg) {
+    if (msg.message != WM_SYSCHAR || (msg.hwnd != FHandle && !IsChild(FHandle, msg.hwnd)))
+        return false;
+    for (const auto& c : FControls)
+        if (auto* pages = dynamic_cast<TPageControl*>(c.get()))
+            if (pages->SelectByAccelerator(static_cast<char>(msg.wParam)))
+                return true;
+    return false;
+}
+
 bool TForm::ShowHelpFor(HWND window) {
     for (HWND h = window; h != nullptr; h = GetParent(h)) {
         DWORD context = GetWindowContextHelpId(h);
@@ -712,7 +754,13 @@ int TForm::ShowModal() {
             }
             continue;
         }
-        if (!IsDialogMessageA(FHandle, &msg)) {
+        bool taken = false;
+        try {
+            taken = DialogChar(msg);
+        } catch (...) {
+            Application().HandleException();
+        }
+        if (!taken && !IsDialogMessageA(FHandle, &msg)) {
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -820,6 +868,61 @@ std::string TApplication::DisplayTitle() const {
     if (dot != std::string::npos)
         name.erase(dot);
     return name;
+}
+
+namespace {
+
+constexpr UINT WM_ACTIVATE_LAST_POPUP = WM_APP + 0x3A1;
+
+LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_SETFOCUS:
+        // Activated through its task-bar button or Alt+Tab: the form last
+        // active takes over once this activation is over.
+        PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
+        return 0;
+    case WM_ACTIVATE_LAST_POPUP: {
+        HWND popup = GetLastActivePopup(hwnd);
+        if (GetFocus() == hwnd && !IsIconic(hwnd) && popup != hwnd && IsWindowVisible(popup))
+            SetActiveWindow(popup);
+        return 0;
+    }
+    case WM_CLOSE: {
+        HWND main = Application().MainFormHandle;
+        if (main != nullptr && IsWindowVisible(main))
+            PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+    }
+    default:
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    }
+}
+
+}  // namespace
+
+HWND TApplication::Handle() {
+    static HWND window = [this] {
+        HINSTANCE instance = GetModuleHandleA(nullptr);
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = ApplicationWindowProc;
+        wc.hInstance = instance;
+        wc.hIcon = LoadIconA(instance, "MAINICON");
+        if (wc.hIcon == nullptr)
+            wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
+        wc.lpszClassName = "TApplicationWindow";
+        RegisterClassA(&wc);
+        // No size, in the middle of the screen: only its button is seen.
+        HWND h = CreateWindowExA(0, wc.lpszClassName, DisplayTitle().c_str(),
+                                 WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
+                                     WS_MINIMIZEBOX,
+                                 GetSystemMetrics(SM_CXSCREEN) / 2,
+                                 GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr,
+                                 instance, nullptr);
+        if (h == nullptr)
+            RaiseLastOSError();
+        return h;
+    }();
+    return window;
 }
 
 bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }

@@ -176,12 +176,19 @@ public:
     void SetActivePageIndex(int index);
     TNotifyEvent OnChange;
 
+    // Alt and the letter a page's caption marks with "&" select that page as
+    // a click on its tab does; the focus, when it was on the page left, goes
+    // to the tabs. False (the key is left to the page's own controls) when no
+    // other page's caption marks the letter or the control is disabled.
+    bool SelectByAccelerator(char key);
+
 protected:
     LRESULT NotifyEx(NMHDR* header) override;
 
 private:
     void ShowPage(int index);
     std::vector<std::vector<TControl*>> FPages;
+    std::vector<std::string> FCaptions;
 };
 
 // The base of every dialog. A form is made either from a DIALOGEX template in
@@ -233,6 +240,11 @@ public:
 
     // The control of this form with that window, or null.
     TControl* FindControl(HWND handle) const;
+
+    // Alt+letter (WM_SYSCHAR) for a window of this form, offered to its page
+    // controls before the dialog manager sees it: the page tabs' accelerators
+    // come before those of the controls on the pages. True when taken.
+    bool DialogChar(const MSG& msg);
 
     // Routes a help request for a window of this form: the window's help
     // context, or that of its nearest parent with one, goes to the
@@ -341,6 +353,14 @@ public:
     TMessageBoxHook OnMessageBox;
 
     std::string DisplayTitle() const;
+    // The application window, made on first use: shown (with no size) while
+    // RunMainForm runs, it owns the main form and so carries the title on the
+    // task-bar button and in Alt+Tab, while the form keeps its own caption.
+    // Activated from there, it hands the activation to the form last active;
+    // closed from there, it closes the main form as its close box does.
+    HWND Handle();
+    // The form RunMainForm runs, while it runs.
+    HWND MainFormHandle = nullptr;
     bool HelpContext(int context);
     bool HelpCommand(unsigned command, std::uintptr_t data);
     // Shows a message box through OnMessageBox or on screen; returns the

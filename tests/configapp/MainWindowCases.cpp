@@ -512,10 +512,16 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
     Drive(form, [&] {
         const char* names[] = {"main-1-general", "main-2-eventlog", "main-3-services",
                                "main-4-processes", "main-5-about"};
-        for (int page = 0; page < 5; ++page) {
-            ClickTab(form, page);
+        // Reached through the tabs' accelerators, which come before those of
+        // the controls ("Use &SMTP host", "&Primary SMTP host", "&Add", ...).
+        for (int page : {1, 2, 0, 3, 4}) {
+            // With no focus (a group box has none) the keys reach the active window.
+            HWND focus = gui::FocusOf(form.Handle());
+            gui::PostAltKey(focus != nullptr ? focus : form.Handle(), "GESPA"[page]);
+            EXPECT_TRUE(gui::WaitUntil([&] { return form.pcMain->ActivePageIndex() == page; }));
             XScreenshot(form.Handle(), names[page]);
         }
+        EXPECT_EQ(gui::FocusOf(form.Handle()), H(form.pcMain));
         for (TControl* link : {form.lblTarnwickHome, form.lblBrellowHome, form.lblTarnwickSupport}) {
             SendMessageA(H(link), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
             SendMessageA(H(link), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
@@ -661,6 +667,13 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         GetClientRect(main, &client);
         EXPECT_EQ(client.right, 433);
         EXPECT_EQ(client.bottom, 387);
+        // The task-bar button is that of the unowned window that owns the
+        // main window, and carries the application title.
+        HWND app = GetWindow(main, GW_OWNER);
+        EXPECT_EQ(gui::Text(app), "Tarnwick Configuration Application");
+        EXPECT_TRUE(IsWindowVisible(app) && GetWindow(app, GW_OWNER) == nullptr);
+        EXPECT_EQ(GetWindowLongA(app, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
+        EXPECT_EQ(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
         EXPECT_EQ(gui::Text(GetDlgItem(main, IDC_FROM_EMAIL)), "monitor@example.com");
         PostMessageA(GetDlgItem(main, IDCANCEL), BM_CLICK, 0, 0);
     }

@@ -112,7 +112,7 @@ public:
     bool Ended(DWORD* code, std::vector<std::string>& others) const {
         for (int i = 0; i < 3000; ++i) {
             for (HWND h : WindowsOf(FInfo.dwProcessId))
-                if (h != Main) {
+                if (h != Main && h != GetWindow(Main, GW_OWNER)) {  // not the task-bar window
                     others.push_back(Caption(h) + ": " + StaticTexts(h));
                     PostMessageA(h, WM_CLOSE, 0, 0);
                 }

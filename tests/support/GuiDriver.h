@@ -97,6 +97,15 @@ inline void PostKey(HWND target, UINT vk) {
     PostMessageA(target, WM_KEYUP, vk, 0xC0000001);
 }
 
+// Alt and a letter through the form's message loop, as the keyboard sends them.
+inline void PostAltKey(HWND target, char letter) {
+    const LPARAM alt = 1 | (1 << 29);
+    PostMessageA(target, WM_SYSKEYDOWN, VK_MENU, alt);
+    PostMessageA(target, WM_SYSKEYDOWN, static_cast<WPARAM>(toupper(letter)), alt);
+    PostMessageA(target, WM_SYSKEYUP, static_cast<WPARAM>(toupper(letter)), alt | 0xC0000000);
+    PostMessageA(target, WM_KEYUP, VK_MENU, 0xC0000001);
+}
+
 // The title-bar close box (also Alt+F4 and the system menu).
 inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
