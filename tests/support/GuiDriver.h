@@ -237,7 +237,69 @@ private:
     std::thread FThread;
 };
 
-// Saves what the screen shows of a window as a PNG beside the test program,
+// Paints a window and its visible children into dc, each at its place (at:
+// the window's top left in dc), as PrintWindow does: WM_ERASEBKGND and
+// WM_PRINTCLIENT per window, children bottom of the z-order first, each
+// clipped to its parent's client area; frames, captions and scroll bar
+// buttons are drawn here, since Wine's WM_PRINT paints neither children nor
+// frames. Each client area is painted into a bitmap of its own, starting from
+// what lies below it: controls take their DC's origin for their window's.
+// Nothing is read from the screen, so windows of other tests that cover this
+// one on the shared display never show.
+inline void PrintTree(HWND hwnd, HDC dc, POINT at) {
+    RECT wr, cr;
+    GetWindowRect(hwnd, &wr);
+    GetClientRect(hwnd, &cr);
+    POINT client{0, 0};
+    ClientToScreen(hwnd, &client);
+    const int cx = at.x + client.x - wr.left, cy = at.y + client.y - wr.top;
+    const LONG style = GetWindowLongA(hwnd, GWL_STYLE), ex = GetWindowLongA(hwnd, GWL_EXSTYLE);
+    int saved = SaveDC(dc);
+    RECT frame{at.x, at.y, at.x + wr.right - wr.left, at.y + wr.bottom - wr.top};
+    IntersectClipRect(dc, frame.left, frame.top, frame.right, frame.bottom);
+    if (!(style & WS_CHILD)) {
+        FillRect(dc, &frame, GetSysColorBrush(COLOR_BTNFACE));
+        DrawEdge(dc, &frame, EDGE_RAISED, BF_RECT | BF_ADJUST);
+        RECT caption{frame.left, frame.top, frame.right, cy};
+        DrawCaption(hwnd, dc, &caption, DC_ACTIVE | DC_TEXT | DC_GRADIENT);
+    } else if (ex & WS_EX_CLIENTEDGE) {
+        DrawEdge(dc, &frame, EDGE_SUNKEN, BF_RECT);
+    } else if (ex & WS_EX_STATICEDGE) {
+        DrawEdge(dc, &frame, BDR_SUNKENOUTER, BF_RECT);
+    } else if (style & WS_BORDER) {
+        FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    }
+    if (style & WS_VSCROLL) {
+        const int w = GetSystemMetrics(SM_CXVSCROLL), h = GetSystemMetrics(SM_CYVSCROLL);
+        RECT bar{cx + cr.right, cy, cx + cr.right + w, cy + cr.bottom};
+        FillRect(dc, &bar, GetSysColorBrush(COLOR_SCROLLBAR));
+        RECT up{bar.left, bar.top, bar.right, bar.top + h}, down{bar.left, bar.bottom - h, bar.right, bar.bottom};
+        DrawFrameControl(dc, &up, DFC_SCROLL, DFCS_SCROLLUP);
+        DrawFrameControl(dc, &down, DFC_SCROLL, DFCS_SCROLLDOWN);
+    }
+    IntersectClipRect(dc, cx, cy, cx + cr.right, cy + cr.bottom);
+    if (cr.right > 0 && cr.bottom > 0) {
+        HDC own = CreateCompatibleDC(dc);
+        HBITMAP bmp = CreateCompatibleBitmap(dc, cr.right, cr.bottom);
+        HGDIOBJ old = SelectObject(own, bmp);
+        BitBlt(own, 0, 0, cr.right, cr.bottom, dc, cx, cy, SRCCOPY);
+        SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(own), 0);
+        SendMessageA(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own), PRF_CLIENT | PRF_ERASEBKGND);
+        BitBlt(dc, cx, cy, cr.right, cr.bottom, own, 0, 0, SRCCOPY);
+        SelectObject(own, old);
+        DeleteObject(bmp);
+        DeleteDC(own);
+    }
+    HWND top = GetWindow(hwnd, GW_CHILD);
+    for (HWND c = top ? GetWindow(top, GW_HWNDLAST) : nullptr; c != nullptr; c = GetWindow(c, GW_HWNDPREV)) {
+        RECT r;
+        if (IsWindowVisible(c) && GetWindowRect(c, &r))
+            PrintTree(c, dc, {at.x + r.left - wr.left, at.y + r.top - wr.top});
+    }
+    RestoreDC(dc, saved);
+}
+
+// Saves a picture of a window (PrintTree) as a PNG beside the test program,
 // in a folder "screenshots". Returns the path, or empty on failure.
 inline std::string SaveScreenshot(HWND hwnd, const std::string& name) {
     char exe[MAX_PATH];
@@ -248,19 +310,13 @@ inline std::string SaveScreenshot(HWND hwnd, const std::string& name) {
     CreateDirectoryA(dir.c_str(), nullptr);
     std::string path = dir + "\\" + name + ".png";
 
-    // Paint everything first (the form's thread paints while the sent
-    // WM_PAINT messages wait), then copy from the screen.
-    RedrawWindow(hwnd, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    Sleep(300);
     RECT r;
     GetWindowRect(hwnd, &r);
-    int w = r.right - r.left, h = r.bottom - r.top;
     HDC screen = GetDC(nullptr);
     HDC mem = CreateCompatibleDC(screen);
-    HBITMAP bmp = CreateCompatibleBitmap(screen, w, h);
+    HBITMAP bmp = CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top);
     HGDIOBJ old = SelectObject(mem, bmp);
-    BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+    PrintTree(hwnd, mem, {0, 0});
     SelectObject(mem, old);
 
     Gdiplus::GdiplusStartupInput input;
