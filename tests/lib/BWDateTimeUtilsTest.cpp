@@ -13,11 +13,11 @@ std::string LongTimeFormat() {
 
 }  // namespace
 
-// The runner sets LC_ALL=C.UTF-8, which Wine maps to en-US with the long time
+// The runner sets LC_ALL=C, which Wine maps to en-US with the long time
 // format "h:mm:ss tt": 12-hour clock with a marker, which FormatDuration keeps.
 TEST(FormatDuration, UsesTheLocalesLongTimeFormatWithADayPrefix) {
     if (LongTimeFormat() != "h:mm:ss tt")
-        GTEST_SKIP() << "needs the en-US long time format h:mm:ss tt (LC_ALL=C.UTF-8 under Wine), have "
+        GTEST_SKIP() << "needs the en-US long time format h:mm:ss tt (LC_ALL=C under Wine), have "
                      << LongTimeFormat();
     EXPECT_EQ(FormatDuration(1.5), "1d 12:00:00 PM");
     EXPECT_EQ(FormatDuration(0.25), "6:00:00 AM");

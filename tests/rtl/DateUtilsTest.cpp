@@ -39,7 +39,7 @@ TEST(DateUtils, SystemTimeRoundTripIncludingDaysBefore1899) {
 }
 
 TEST(DateUtils, FormatsWithTheUsersLocale) {
-    // The test runner fixes the locale to en-US (LC_ALL=C.UTF-8 under Wine).
+    // The test runner fixes the locale to en-US (LC_ALL=C under Wine).
     if (GetUserDefaultLCID() != 0x0409)
         GTEST_SKIP() << "locale is not en-US";
     TDateTime v = EncodeDate(2026, 3, 7) + EncodeTime(14, 5, 9, 0);

@@ -241,21 +241,16 @@ TEST_F(SvcMgrLifecycle, AWatchedObjectThatEndsLetsTheServiceStopItselfWithAnExit
     EXPECT_EQ(ReadFile(base + ".log"), "start\nwatch\nstop\nend\n");
 }
 
-// The dispatcher's thread answers an interrogation while the service's thread
-// is in the middle of a report: the second report waits for the first, and
-// the check points go out in order.
-TEST(SvcMgr, InterrogationWaitsForAReportUnderWay) {
-    struct TRecordingService : TTestService {
+// An interrogation, answered on the dispatcher's thread, waits for a report
+// under way on the service's thread.
+TEST(SvcMgr, AnInterrogationWaitsForAReportUnderWay) {
+    struct TProbe : TTestService {
         using TTestService::TTestService;
         HANDLE Inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::atomic<int> Busy{0}, Overlaps{0}, Reports{0};
-        DWORD CheckPoints[2] = {};
-        void SendStatus(const SERVICE_STATUS& status) override {
+        void SendStatus(const SERVICE_STATUS&) override {
             Overlaps += Busy++ != 0;
-            int n = Reports++;
-            if (n < 2)
-                CheckPoints[n] = status.dwCheckPoint;
-            if (n == 0) {
+            if (Reports++ == 0) {
                 SetEvent(Inside);
                 Sleep(300);  // room for the interrogation to barge in
             }
@@ -268,9 +263,6 @@ TEST(SvcMgr, InterrogationWaitsForAReportUnderWay) {
     });
     service.SetStatus(TCurrentStatus::csStopPending);
     dispatcher.join();
-    CloseHandle(service.Inside);
+    EXPECT_EQ(service.Reports.load(), 2);
     EXPECT_EQ(service.Overlaps.load(), 0);
-    ASSERT_EQ(service.Reports.load(), 2);
-    EXPECT_EQ(service.CheckPoints[0], 1u);
-    EXPECT_EQ(service.CheckPoints[1], 2u);
 }

@@ -254,7 +254,7 @@ TEST(TemplateFields, ExitCodesOfAServiceStatus) {
 
 TEST(TemplateFields, DatesTimesAndDurations) {
     if (!EnglishUS())
-        GTEST_SKIP() << "needs en-US formats (M/d/yyyy, h:mm:ss tt; LC_ALL=C.UTF-8 under Wine)";
+        GTEST_SKIP() << "needs en-US formats (M/d/yyyy, h:mm:ss tt; LC_ALL=C under Wine)";
     TDateTime start = EncodeDate(2026, 12, 9) + EncodeTime(5, 14, 4, 0);
     TTemplateFields f;
     SetProcessTimeFields(start, 0.0, 26.0 / 24, 0.5, f);
@@ -273,7 +273,7 @@ TEST(TemplateFields, DatesTimesAndDurations) {
 
 TEST(TemplateFields, MemoryCounters) {
     if (!EnglishUS())
-        GTEST_SKIP() << "needs en-US separators (LC_ALL=C.UTF-8 under Wine)";
+        GTEST_SKIP() << "needs en-US separators (LC_ALL=C under Wine)";
     PROCESS_MEMORY_COUNTERS counters{};
     counters.cb = sizeof counters;
     counters.PageFaultCount = 1234567;

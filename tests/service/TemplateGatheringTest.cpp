@@ -41,7 +41,7 @@ const std::regex kCount(R"(\d{1,3}(,\d{3})*)");
 
 TEST(GatherTemplateFields, AnEndedChildProcessWithItsExitCodeTimesAndMemory) {
     if (!EnglishUS())
-        GTEST_SKIP() << "needs en-US formats (LC_ALL=C.UTF-8 under Wine)";
+        GTEST_SKIP() << "needs en-US formats (LC_ALL=C under Wine)";
     TChild child(3);
     ASSERT_TRUE(child.Started());
     TProcessRuntimeConfig entry(TestDir() + "tw_child.exe", true, true);
@@ -87,7 +87,7 @@ TEST(GatherTemplateFields, AnEndedChildProcessWithItsExitCodeTimesAndMemory) {
 
 TEST(GatherTemplateFields, ARunningProcessIsStillRunningWithCode259) {
     if (!EnglishUS())
-        GTEST_SKIP() << "needs en-US formats (LC_ALL=C.UTF-8 under Wine)";
+        GTEST_SKIP() << "needs en-US formats (LC_ALL=C under Wine)";
     TChild child(0);
     ASSERT_TRUE(child.Started());
     TProcessRuntimeConfig entry(TestDir() + "tw_child.exe", true, true);
@@ -141,7 +141,7 @@ TEST(GatherTemplateFields, AServiceWithoutProcessKeepsTheProcessFieldsEmpty) {
 
 TEST(GatherTarnwickTemplateFields, ComputerTimeAndBootTime) {
     if (!EnglishUS())
-        GTEST_SKIP() << "needs en-US formats (LC_ALL=C.UTF-8 under Wine)";
+        GTEST_SKIP() << "needs en-US formats (LC_ALL=C under Wine)";
     TTarnwickTemplateFields f;
     GatherTarnwickTemplateFields(f);
     char name[MAX_COMPUTERNAME_LENGTH + 1];
