@@ -624,13 +624,13 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         GetClientRect(main, &client);
         EXPECT_EQ(client.right, 433);
         EXPECT_EQ(client.bottom, 387);
-        // The task-bar button is that of the unowned window that owns the
-        // main window, and carries the application title.
+        // The task-bar button is that of the visible, unowned window that
+        // owns the main window (which has none of its own): the title's.
         HWND app = GetWindow(main, GW_OWNER);
         EXPECT_EQ(gui::Text(app), "Tarnwick Configuration Application");
         EXPECT_TRUE(IsWindowVisible(app) && GetWindow(app, GW_OWNER) == nullptr);
-        EXPECT_EQ(GetWindowLongA(app, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0);
-        EXPECT_EQ(GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW, 0);
+        EXPECT_EQ((GetWindowLongA(app, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) |
+                      (GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW), 0);
         EXPECT_EQ(gui::Text(GetDlgItem(main, IDC_FROM_EMAIL)), "monitor@example.com");
         PostMessageA(GetDlgItem(main, IDCANCEL), BM_CLICK, 0, 0);
     }
@@ -660,24 +660,24 @@ TEST(Deliverables, TheConfigurationProgramAsksForTheHighestRightsAndAllCarryThei
     ReleaseActCtx(actctx);
     HMODULE svc = LoadLibraryExA((bin + "twsvc.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     EXPECT_EQ(FindResourceA(svc, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST), nullptr);
-    FreeLibrary(svc);
 
-    for (std::string file : {"twsvc.exe", "TWCfgApp.exe", "twmsgs.dll"}) {
+    for (auto [file, description] : std::map<std::string, std::string>{
+             {"twsvc.exe", "Tarnwick Monitor service"},
+             {"TWCfgApp.exe", "Tarnwick Configuration Application"},
+             {"twmsgs.dll", "Tarnwick event-log messages"}}) {
         std::string path = bin + file, info(GetFileVersionInfoSizeA(path.c_str(), nullptr), '\0');
         ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, info.size(), &info[0])) << file;
-        auto value = [&](std::string name) {
+        std::string all;
+        for (std::string name : {"CompanyName", "ProductName", "OriginalFilename", "FileVersion",
+                                 "ProductVersion", "FileDescription"}) {
             char* text = nullptr;
             UINT len = 0;
             name = "\\StringFileInfo\\040904E4\\" + name;
-            return VerQueryValueA(info.data(), name.c_str(), reinterpret_cast<void**>(&text), &len)
-                       ? std::string(text) : std::string("(none)");
-        };
-        std::string all;
-        for (const char* name : {"CompanyName", "ProductName", "OriginalFilename", "FileVersion",
-                                 "ProductVersion"})
-            all += value(name) + "|";
-        EXPECT_EQ(all, "Tarnwick|Tarnwick|" + file + "|" TW_PROJECT_VERSION "|" TW_PROJECT_VERSION "|");
-        EXPECT_NE(value("FileDescription").find("Tarnwick "), std::string::npos) << file;
+            all += VerQueryValueA(info.data(), name.c_str(), reinterpret_cast<void**>(&text), &len)
+                       ? std::string(text) + "|" : "(none)|";
+        }
+        EXPECT_EQ(all, "Tarnwick|Tarnwick|" + file + "|" TW_PROJECT_VERSION "|" TW_PROJECT_VERSION
+                       "|" + description + "|");
     }
 }
 

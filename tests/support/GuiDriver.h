@@ -269,25 +269,23 @@ inline void PrintTree(HWND hwnd, HDC dc, POINT at) {
     } else if (style & WS_BORDER) {
         FrameRect(dc, &frame, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     }
-    if (style & WS_VSCROLL) {
+    if (style & WS_VSCROLL) {  // the bar with its two buttons
         const int w = GetSystemMetrics(SM_CXVSCROLL), h = GetSystemMetrics(SM_CYVSCROLL);
-        RECT bar{cx + cr.right, cy, cx + cr.right + w, cy + cr.bottom};
+        RECT bar{cx + cr.right, cy, cx + cr.right + w, cy + cr.bottom}, up{bar}, down{bar};
         FillRect(dc, &bar, GetSysColorBrush(COLOR_SCROLLBAR));
-        RECT up{bar.left, bar.top, bar.right, bar.top + h}, down{bar.left, bar.bottom - h, bar.right, bar.bottom};
+        up.bottom = bar.top + h, down.top = bar.bottom - h;
         DrawFrameControl(dc, &up, DFC_SCROLL, DFCS_SCROLLUP);
         DrawFrameControl(dc, &down, DFC_SCROLL, DFCS_SCROLLDOWN);
     }
     IntersectClipRect(dc, cx, cy, cx + cr.right, cy + cr.bottom);
     if (cr.right > 0 && cr.bottom > 0) {
         HDC own = CreateCompatibleDC(dc);
-        HBITMAP bmp = CreateCompatibleBitmap(dc, cr.right, cr.bottom);
-        HGDIOBJ old = SelectObject(own, bmp);
+        HGDIOBJ bmp = SelectObject(own, CreateCompatibleBitmap(dc, cr.right, cr.bottom));
         BitBlt(own, 0, 0, cr.right, cr.bottom, dc, cx, cy, SRCCOPY);
         SendMessageA(hwnd, WM_ERASEBKGND, reinterpret_cast<WPARAM>(own), 0);
         SendMessageA(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(own), PRF_CLIENT | PRF_ERASEBKGND);
         BitBlt(dc, cx, cy, cr.right, cr.bottom, own, 0, 0, SRCCOPY);
-        SelectObject(own, old);
-        DeleteObject(bmp);
+        DeleteObject(SelectObject(own, bmp));
         DeleteDC(own);
     }
     HWND top = GetWindow(hwnd, GW_CHILD);
@@ -312,7 +310,7 @@ inline std::string SaveScreenshot(HWND hwnd, const std::string& name) {
 
     RECT r;
     GetWindowRect(hwnd, &r);
-    HDC screen = GetDC(nullptr);
+    HDC screen = GetDC(nullptr);  // only for the pixel format
     HDC mem = CreateCompatibleDC(screen);
     HBITMAP bmp = CreateCompatibleBitmap(screen, r.right - r.left, r.bottom - r.top);
     HGDIOBJ old = SelectObject(mem, bmp);
