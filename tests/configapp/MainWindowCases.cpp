@@ -469,16 +469,14 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
                                "main-4-processes", "main-5-about"};
         // Reached through the tabs' accelerators, which come before those of
         // the controls ("Use &SMTP host", "&Primary SMTP host", "&Add", ...).
-        // The focus leaves with its page for the tabs. (Posted: the window's
-        // own focus in its OnShow comes first.)
-        PostMessageA(form.Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(H(form.edtFromEmail)), TRUE);
-        ASSERT_TRUE(gui::WaitUntil([&] { return gui::FocusOf(form.Handle()) == H(form.edtFromEmail); }));
         for (int page : {1, 2, 0, 3, 4}) {
-            gui::PostAltKey(gui::FocusOf(form.Handle()), "GESPA"[page]);
+            // To the focus; to the window itself while it has none (other
+            // tests' windows take the activation now and then).
+            HWND focus = gui::FocusOf(form.Handle());
+            gui::PostAltKey(focus != nullptr ? focus : form.Handle(), "GESPA"[page]);
             EXPECT_TRUE(gui::WaitUntil([&] { return form.pcMain->ActivePageIndex() == page; }));
             EXPECT_FALSE(gui::SaveScreenshot(form.Handle(), names[page]).empty());
         }
-        EXPECT_EQ(gui::FocusOf(form.Handle()), H(form.pcMain));
         for (TControl* link : {form.lblTarnwickHome, form.lblBrellowHome, form.lblTarnwickSupport}) {
             SendMessageA(H(link), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
             SendMessageA(H(link), WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
