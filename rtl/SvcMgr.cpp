@@ -1,5 +1,6 @@
 #include "SvcMgr.h"
 
+#include "SyncObjs.h"
 #include "SysUtils.h"
 
 TServiceApplication ServiceApplication;
@@ -22,17 +23,6 @@ int ShowMessage(const std::string& text, const std::string& caption, UINT flags)
         return TServiceApplication::MessageBoxHook(text, caption, flags);
     return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
 }
-
-class TLock {
-public:
-    explicit TLock(CRITICAL_SECTION& cs) : FCs(cs) { EnterCriticalSection(&FCs); }
-    ~TLock() { LeaveCriticalSection(&FCs); }
-    TLock(const TLock&) = delete;
-    TLock& operator=(const TLock&) = delete;
-
-private:
-    CRITICAL_SECTION& FCs;
-};
 
 // Closes a service control manager handle, keeping the thread's last error.
 struct ScHandle {
@@ -94,7 +84,7 @@ DWORD TService::AcceptedControls() const {
 }
 
 TCurrentStatus TService::Status() const {
-    TLock lock(FStatusLock);
+    TCriticalSectionGuard lock(FStatusLock);
     return FStatus;
 }
 
@@ -104,7 +94,7 @@ void TService::SendStatus(const SERVICE_STATUS& status) {
 }
 
 void TService::ReportStatus() {
-    TLock lock(FStatusLock);
+    TCriticalSectionGuard lock(FStatusLock);
     SERVICE_STATUS status{};
     status.dwServiceType = ServiceType | (Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
     status.dwCurrentState = static_cast<DWORD>(FStatus);
@@ -129,7 +119,7 @@ void TService::ReportStatus() {
 }
 
 void TService::SetStatus(TCurrentStatus value) {
-    TLock lock(FStatusLock);  // recursive: ReportStatus takes it again
+    TCriticalSectionGuard lock(FStatusLock);  // recursive: ReportStatus takes it again
     if (value != FStatus)
         FCheckPoint = 0;
     FStatus = value;
@@ -143,22 +133,23 @@ void TService::Controller(DWORD code) {
         ReportStatus();
         return;
     }
-    EnterCriticalSection(&FLock);
-    FControls.push_back(code);
-    LeaveCriticalSection(&FLock);
+    {
+        TCriticalSectionGuard lock(FLock);
+        FControls.push_back(code);
+    }
     SetEvent(FControlEvent);
 }
 
 DWORD TService::NextControl() {
     for (;;) {
-        EnterCriticalSection(&FLock);
-        if (!FControls.empty()) {
-            DWORD code = FControls.front();
-            FControls.pop_front();
-            LeaveCriticalSection(&FLock);
-            return code;
+        {
+            TCriticalSectionGuard lock(FLock);
+            if (!FControls.empty()) {
+                DWORD code = FControls.front();
+                FControls.pop_front();
+                return code;
+            }
         }
-        LeaveCriticalSection(&FLock);
         if (FWatchHandle == nullptr) {
             WaitForSingleObject(FControlEvent, INFINITE);
             continue;
@@ -193,7 +184,7 @@ void TService::Main(DWORD argc, LPSTR* argv) {
         Params.emplace_back(argv[i] != nullptr ? argv[i] : "");
     {
         // An interrogation may come as soon as the routine is registered.
-        TLock lock(FStatusLock);
+        TCriticalSectionGuard lock(FStatusLock);
         FStatusHandle = RegisterServiceCtrlHandlerA(Name.c_str(), GetServiceController());
         if (FStatusHandle == nullptr)
             return;

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "rtl/SyncObjs.h"
+
 namespace {
 
 // Two locks, always taken in this order when both are needed:
@@ -26,17 +28,6 @@ Locks& TheLocks() {
     return locks;
 }
 
-class Guard {
-public:
-    explicit Guard(CRITICAL_SECTION& cs) : FCs(cs) { EnterCriticalSection(&FCs); }
-    ~Guard() { LeaveCriticalSection(&FCs); }
-    Guard(const Guard&) = delete;
-    Guard& operator=(const Guard&) = delete;
-
-private:
-    CRITICAL_SECTION& FCs;
-};
-
 TConsoleControlHandler* gInstance = nullptr;
 int gRefCount = 0;
 
@@ -56,7 +47,7 @@ TConsoleControlHandler::~TConsoleControlHandler() {
 void TConsoleControlHandler::SetOnLogoff(TNotifyEvent handler) {
     TNotifyEvent old;
     {
-        Guard g(TheLocks().Instance);
+        TCriticalSectionGuard g(TheLocks().Instance);
         old = std::move(FOnLogoff);
         FOnLogoff = std::move(handler);
     }
@@ -66,24 +57,24 @@ void TConsoleControlHandler::SetOnLogoff(TNotifyEvent handler) {
 void TConsoleControlHandler::SetOnShutdown(TNotifyEvent handler) {
     TNotifyEvent old;
     {
-        Guard g(TheLocks().Instance);
+        TCriticalSectionGuard g(TheLocks().Instance);
         old = std::move(FOnShutdown);
         FOnShutdown = std::move(handler);
     }
 }
 
 TConsoleControlHandler::TNotifyEvent TConsoleControlHandler::OnLogoff() const {
-    Guard g(TheLocks().Instance);
+    TCriticalSectionGuard g(TheLocks().Instance);
     return FOnLogoff;
 }
 
 TConsoleControlHandler::TNotifyEvent TConsoleControlHandler::OnShutdown() const {
-    Guard g(TheLocks().Instance);
+    TCriticalSectionGuard g(TheLocks().Instance);
     return FOnShutdown;
 }
 
 bool TConsoleControlHandler::HandleControl(unsigned long ControlType) {
-    Guard g(TheLocks().Instance);
+    TCriticalSectionGuard g(TheLocks().Instance);
     // A copy runs, so a handler may clear its own event while it runs.
     TNotifyEvent handler;
     if (ControlType == CTRL_LOGOFF_EVENT)
@@ -97,7 +88,7 @@ bool TConsoleControlHandler::HandleControl(unsigned long ControlType) {
 
 int __stdcall TConsoleControlHandler::ConsoleHandlerRoutine(unsigned long ControlType) {
     try {
-        Guard g(TheLocks().Instance);
+        TCriticalSectionGuard g(TheLocks().Instance);
         if (gInstance == nullptr)
             return FALSE;
         return gInstance->HandleControl(ControlType) ? TRUE : FALSE;
@@ -109,29 +100,29 @@ int __stdcall TConsoleControlHandler::ConsoleHandlerRoutine(unsigned long Contro
 
 TConsoleControlHandler* AcquireConsoleControlHandler() {
     Locks& locks = TheLocks();
-    Guard life(locks.Lifecycle);
+    TCriticalSectionGuard life(locks.Lifecycle);
     if (gRefCount <= 0) {
         // Installed before it is published: a routine call in between finds
         // no instance and reports the event as not handled.
         auto* instance = new TConsoleControlHandler();
-        Guard g(locks.Instance);
+        TCriticalSectionGuard g(locks.Instance);
         gInstance = instance;
         gRefCount = 1;
         return instance;
     }
-    Guard g(locks.Instance);
+    TCriticalSectionGuard g(locks.Instance);
     ++gRefCount;
     return gInstance;
 }
 
 void ReleaseConsoleControlHandler() {
     Locks& locks = TheLocks();
-    Guard life(locks.Lifecycle);
+    TCriticalSectionGuard life(locks.Lifecycle);
     TConsoleControlHandler* doomed = nullptr;
     {
         // Taking Instance waits for a routine call that is dispatching; any
         // later call finds no instance.
-        Guard g(locks.Instance);
+        TCriticalSectionGuard g(locks.Instance);
         if (gRefCount <= 0)
             return;
         if (--gRefCount > 0)
@@ -143,7 +134,7 @@ void ReleaseConsoleControlHandler() {
 }
 
 int ConsoleControlHandlerRefCount() {
-    Guard g(TheLocks().Instance);
+    TCriticalSectionGuard g(TheLocks().Instance);
     return gRefCount;
 }
 
