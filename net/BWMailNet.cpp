@@ -398,13 +398,6 @@ std::string BuildMailData(const TBWMailMessage& message) {
     return bwmime::DotStuff(bwmime::BuildMessage(mime));
 }
 
-void TBWSMTPConnection::Send(const TBWMailMessage& message) {
-    if (!FImpl->Socket.Valid())
-        throw EBWSMTPError("Not connected.");
-    CheckEnvelope(message.From, message.Recipients());
-    Send(message.From, message.Recipients(), BuildMailData(message));
-}
-
 void TBWSMTPConnection::Send(const std::string& from, const std::vector<std::string>& envelope,
                              const std::string& data) {
     TImpl& s = *FImpl;

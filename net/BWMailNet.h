@@ -104,9 +104,6 @@ public:
     // recipient not in RefusedRecipients.
     void Send(const std::string& from, const std::vector<std::string>& envelope,
               const std::string& data);
-    // The same for a message whose recipients are the envelope; checks and
-    // builds the message only now, after connecting.
-    void Send(const TBWMailMessage& message);
     const std::vector<TBWRefusedRecipient>& RefusedRecipients() const { return FRefused; }
     // QUIT and close. The message is delivered once the server has answered
     // the closing "." (RFC 5321 4.1.1.4), so a peer that fumbles the QUIT

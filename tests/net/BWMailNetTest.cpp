@@ -106,6 +106,11 @@ TBWSMTPConnection* NewConnection(const TScriptedServer& server) {
     return c;
 }
 
+// One message as the mail client sends it: built once, then one transaction.
+void SendWhole(TBWSMTPConnection& c, const TBWMailMessage& m) {
+    c.Send(m.From, m.Recipients(), BuildMailData(m));
+}
+
 std::string ErrorOf(const std::function<void()>& action) {
     try {
         action();
@@ -149,7 +154,7 @@ TEST(SMTPConnection, FullSessionWithARefusedRecipient) {
     m.AddRecipient("two@example.test");
     m.AddRecipient("three@example.test");
     c->Connect(5000);
-    c->Send(m);
+    SendWhole(*c, m);
     ASSERT_EQ(c->RefusedRecipients().size(), 1u);
     EXPECT_EQ(c->RefusedRecipients()[0].Address, "two@example.test");
     EXPECT_EQ(c->RefusedRecipients()[0].Reply, "550 5.1.1 no such user");
@@ -229,7 +234,7 @@ TEST(SMTPConnection, RefusalsRaiseTheReplyAndEndTheSessionPolitely) {
     m.AddRecipient("a@x.test");
     m.AddRecipient("b@x.test");
     c->Connect(5000);
-    EXPECT_THROW(c->Send(m), EBWSMTPRecipientsRefused);
+    EXPECT_THROW(SendWhole(*c, m), EBWSMTPRecipientsRefused);
     ASSERT_EQ(c->RefusedRecipients().size(), 2u);
     EXPECT_EQ(c->RefusedRecipients()[1].Reply, "553 5.1.3 bad 5.1.3 really bad");
     server.Join();
@@ -255,7 +260,7 @@ TEST(SMTPConnection, RejectedMessageRaises) {
     m.From = "f@x.test";
     m.AddRecipient("a@x.test");
     c->Connect(5000);
-    EXPECT_EQ(ErrorOf([&] { c->Send(m); }), "554 5.6.0 rejected");
+    EXPECT_EQ(ErrorOf([&] { SendWhole(*c, m); }), "554 5.6.0 rejected");
 }
 
 TEST(SMTPConnection, BadGreetingsFailCleanly) {
@@ -340,11 +345,12 @@ TEST(SMTPConnection, RefusedConnectAndUnreadableAttachment) {
     m.AddRecipient("a@x.test");
     m.AddAttachment("C:\\no\\such\\file.bin");
     conn->Connect(5000);
-    EXPECT_EQ(ErrorOf([&] { conn->Send(m); }).substr(0, 43),
+    EXPECT_EQ(ErrorOf([&] { SendWhole(*conn, m); }).substr(0, 43),
               "Cannot read attachment C:\\no\\such\\file.bin:");
     // A sender with a line break never reaches the wire.
     m.From = "f@x.test>\r\nRCPT TO:<evil@x.test";
-    EXPECT_EQ(ErrorOf([&] { conn->Send(m); }), "Invalid sender address.");
+    EXPECT_EQ(ErrorOf([&] { conn->Send(m.From, m.Recipients(), "x\r\n.\r\n"); }),
+              "Invalid sender address.");
     conn->Disconnect();
     server.Join();
     EXPECT_EQ(commands, "QUIT");  // nothing of the transaction started
