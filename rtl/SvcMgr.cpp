@@ -46,10 +46,11 @@ struct ScHandle {
 TService::TService(std::string name)
     : Name(std::move(name)), DisplayName(Name),
       FControlEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
-    InitializeCriticalSection(&FLock);
-    InitializeCriticalSection(&FStatusLock);
+    // Raised before the locks exist: the destructor does not run then.
     if (FControlEvent == nullptr)
         RaiseLastOSError();
+    InitializeCriticalSection(&FLock);
+    InitializeCriticalSection(&FStatusLock);
 }
 
 TService::~TService() {
