@@ -1,28 +1,12 @@
 #include "AppRun.h"
 
-#include <commctrl.h>
 #include <cxxabi.h>
 
 #include <cstdlib>
 #include <typeinfo>
 
-namespace {
-
-// Hiding the window (a close the close query agreed to) happens inside a
-// handler and posts nothing, so GetMessage would sleep on; the hide wakes the
-// loop explicitly.
-LRESULT CALLBACK WakeOnHide(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                            DWORD_PTR) {
-    if (msg == WM_SHOWWINDOW && wParam == FALSE)
-        PostMessageA(hwnd, WM_NULL, 0, 0);
-    return DefSubclassProc(hwnd, msg, wParam, lParam);
-}
-
-}  // namespace
-
 int RunMainForm(TForm& form) {
     HWND hwnd = form.Handle();
-    SetWindowSubclass(hwnd, WakeOnHide, 1, 0);
     // The application window owns the form: the task-bar button is its own
     // and shows the application title, the form keeps its caption.
     HWND app = Application().Handle();
@@ -34,8 +18,6 @@ int RunMainForm(TForm& form) {
         ~Unhook() {
             Application().MainFormHandle = nullptr;
             ShowWindow(app, SW_HIDE);
-            if (IsWindow(hwnd))
-                RemoveWindowSubclass(hwnd, WakeOnHide, 1);
         }
     } unhook{hwnd, app};
 
@@ -50,8 +32,11 @@ int RunMainForm(TForm& form) {
     } catch (...) {
         Application().HandleException();
     }
+    // The loop runs until the form's close posts WM_QUIT. The form is also
+    // hidden, without being closed, while the application window is
+    // minimised, so its visibility says nothing about the program's end.
     MSG msg;
-    while (IsWindow(hwnd) && IsWindowVisible(hwnd)) {
+    while (IsWindow(hwnd)) {
         BOOL got = GetMessageA(&msg, nullptr, 0, 0);
         if (got == 0)
             return static_cast<int>(msg.wParam);

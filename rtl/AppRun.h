@@ -5,8 +5,9 @@
 
 #include "Forms.h"
 
-// Shows the form, runs its OnShow, and dispatches messages until the form is
-// hidden (its close query agreed to a close) or WM_QUIT arrives. Keyboard
+// Shows the form, runs its OnShow, and dispatches messages until WM_QUIT
+// arrives, which the form's close posts once its close query agreed; a form
+// hidden with its minimised application window keeps running. Keyboard
 // navigation and F1 help work as in a modal form. Returns the exit code: 0,
 // or the WM_QUIT code.
 int RunMainForm(TForm& form);

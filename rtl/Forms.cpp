@@ -637,8 +637,12 @@ void TForm::Close() {
     bool canClose = true;
     if (OnCloseQuery)
         OnCloseQuery(this, canClose);
-    if (canClose)
-        ShowWindow(FHandle, SW_HIDE);
+    if (!canClose)
+        return;
+    ShowWindow(FHandle, SW_HIDE);
+    // The main form's close ends the program's message loop.
+    if (FHandle == Application().MainFormHandle)
+        PostQuitMessage(0);
 }
 
 void TForm::CloseModal() {
@@ -806,6 +810,12 @@ INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         Close();
         return TRUE;
+    case WM_SHOWWINDOW:
+        // Hidden or shown again with the minimised or restored application
+        // window: so are the forms this one owns.
+        if (lParam == SW_PARENTCLOSING || lParam == SW_PARENTOPENING)
+            ShowOwnedPopups(FHandle, lParam == SW_PARENTOPENING);
+        return FALSE;
     case WM_HELP: {
         // The title-bar help button and then a click on a control: the same
         // topic as F1 on that control.
@@ -874,23 +884,69 @@ namespace {
 
 constexpr UINT WM_ACTIVATE_LAST_POPUP = WM_APP + 0x3A1;
 
+// The window the application window hands the activation to: the topmost
+// visible and enabled window of this thread that it owns, directly or
+// through the main form (a modal form over the main form, or the main form
+// itself). GetLastActivePopup cannot tell: by the time the application
+// window hands over, it is itself the last active one.
+HWND TopOwnedWindow(HWND app) {
+    for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
+        if (h != app && GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId() &&
+            IsWindowVisible(h) && IsWindowEnabled(h) && GetAncestor(h, GA_ROOTOWNER) == app)
+            return h;
+    return nullptr;
+}
+
 LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_SETFOCUS:
-        // Activated through its task-bar button or Alt+Tab: the form last
-        // active takes over once this activation is over.
+        // Activated through its task-bar button or Alt+Tab: the form on top
+        // takes over once this activation is over.
         PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
         return 0;
-    case WM_ACTIVATE_LAST_POPUP: {
-        HWND popup = GetLastActivePopup(hwnd);
-        if (GetFocus() == hwnd && !IsIconic(hwnd) && popup != hwnd && IsWindowVisible(popup))
-            SetActiveWindow(popup);
+    case WM_ACTIVATE_LAST_POPUP:
+        // The form's dialog manager puts the focus back on the control that
+        // had it when the form lost the activation.
+        if (GetActiveWindow() == hwnd && !IsIconic(hwnd))
+            if (HWND top = TopOwnedWindow(hwnd))
+                SetActiveWindow(top);
         return 0;
-    }
+    case WM_SYSCOMMAND:
+        // The task-bar button and its menu. Served here because a modal form
+        // disables this window, and DefWindowProc ignores a disabled
+        // window's system commands.
+        if ((wParam & 0xFFF0) == SC_MINIMIZE || (wParam & 0xFFF0) == SC_RESTORE) {
+            ShowWindow(hwnd, (wParam & 0xFFF0) == SC_MINIMIZE ? SW_MINIMIZE : SW_RESTORE);
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, wParam, lParam);
+    case WM_SIZE:
+        // The forms go away with the minimised application window and come
+        // back when it is restored, however that is asked for (the task-bar
+        // button, its menu, "minimise all"); each form does the same for the
+        // forms it owns. Restored while still active (it kept the activation
+        // while minimised), it hands the activation over again.
+        if (wParam == SIZE_MINIMIZED) {
+            ShowOwnedPopups(hwnd, FALSE);
+        } else if (wParam == SIZE_RESTORED) {
+            ShowOwnedPopups(hwnd, TRUE);
+            if (GetActiveWindow() == hwnd)
+                PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
+        }
+        return 0;
     case WM_CLOSE: {
+        // Close on the task-bar button: the main form's close box, on
+        // screen, so that whatever its close query asks is seen; with a
+        // modal form open that one is the form to answer first.
         HWND main = Application().MainFormHandle;
-        if (main != nullptr && IsWindowVisible(main))
+        if (main == nullptr)
+            return 0;
+        if (IsIconic(hwnd))
+            ShowWindow(hwnd, SW_RESTORE);
+        if (IsWindowEnabled(main))
             PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
+        else if (HWND top = TopOwnedWindow(hwnd))
+            SetActiveWindow(top);
         return 0;
     }
     default:

@@ -223,7 +223,8 @@ public:
     // A non-zero value closes a modal form once the current message is handled.
     void SetModalResult(int value);
     // What the close box, Alt+F4 and the system menu do: a modal form ends
-    // with mrCancel (subject to the close query).
+    // with mrCancel, any other is hidden (subject to the close query); the
+    // form RunMainForm runs also ends that loop.
     void Close();
 
     // The focused control, or the one to focus when the form appears.

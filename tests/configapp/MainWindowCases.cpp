@@ -61,6 +61,7 @@ void ClickRow(HWND list, int row, bool dbl = false, bool post = false) {
         r.top = r.bottom - 6;
     }
     LPARAM pt = MAKELPARAM(r.left + 4, r.top + 3);
+    gui::PointerLock lock;
     gui::PointerTo(list, pt);
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);
@@ -602,6 +603,10 @@ TEST_F(MainWindowTest, ARefusedStartIsReportedAndTheWindowStillCloses) {
     EXPECT_TRUE(Read("FromEmail").Exists);
 }
 
+// Also: minimised and restored through its task-bar window (by system
+// command, as the task-bar button does, and by ShowWindow, as "minimise all"
+// does; with and without a modal form open), the program keeps running and
+// comes back with its edit and its focus.
 TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelEndsIt) {
     std::string bin = ExeDir() + "..\\bin\\";
     EXPECT_NE(GetFileAttributesA((bin + TarnwickHelpFileName).c_str()), INVALID_FILE_ATTRIBUTES);
@@ -629,7 +634,37 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         EXPECT_TRUE(IsWindowVisible(app) && GetWindow(app, GW_OWNER) == nullptr);
         EXPECT_EQ((GetWindowLongA(app, GWL_EXSTYLE) & WS_EX_TOOLWINDOW) |
                       (GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW), 0);
-        EXPECT_EQ(gui::Text(GetDlgItem(main, IDC_FROM_EMAIL)), "monitor@example.com");
+        HWND from = GetDlgItem(main, IDC_FROM_EMAIL);
+        EXPECT_EQ(gui::Text(from), "monitor@example.com");
+        PostMessageA(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(from), TRUE);
+        gui::Type(from, "edited@example.com");
+        for (int way : {0, 1, 2}) {
+            HWND dialog = nullptr;
+            if (way == 2) {
+                gui::PostClick(GetDlgItem(main, IDC_EMAIL_ADDRESSES));
+                dialog = gui::WaitForWindow("Email Addresses", pi.dwProcessId);
+            }
+            HWND top = dialog != nullptr ? dialog : main;
+            if (way == 1)
+                ShowWindowAsync(app, SW_MINIMIZE);
+            else
+                PostMessageA(app, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            EXPECT_TRUE(gui::WaitUntil([&] { return IsIconic(app) && !IsWindowVisible(top); }));
+            EXPECT_EQ(WaitForSingleObject(pi.hProcess, 2000), static_cast<DWORD>(WAIT_TIMEOUT));
+            if (way == 1)
+                ShowWindowAsync(app, SW_RESTORE);
+            else
+                PostMessageA(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+            // Activated with it, the form on top takes the keyboard back.
+            EXPECT_TRUE(gui::WaitUntil([&] {
+                HWND focus = gui::FocusOf(main);
+                return IsWindowVisible(main) && (dialog ? IsChild(dialog, focus) : focus == from);
+            })) << "way " << way;
+            if (dialog != nullptr)
+                PostMessageA(dialog, WM_CLOSE, 0, 0);
+        }
+        EXPECT_TRUE(gui::WaitUntil([&] { return IsWindowEnabled(main) != FALSE; }));
+        EXPECT_EQ(gui::Text(from), "edited@example.com");
         PostMessageA(GetDlgItem(main, IDCANCEL), BM_CLICK, 0, 0);
     }
     EXPECT_EQ(WaitForSingleObject(pi.hProcess, 15000), WAIT_OBJECT_0);
@@ -640,6 +675,7 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         TerminateProcess(pi.hProcess, 1);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    EXPECT_EQ(Read("FromEmail").Text(), "monitor@example.com");
 }
 
 // The files as shipped. The execution level is read as Windows reads it: from
