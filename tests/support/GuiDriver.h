@@ -109,11 +109,38 @@ inline void PostAltKey(HWND target, char letter) {
 // The title-bar close box (also Alt+F4 and the system menu).
 inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-// Puts the real pointer where a click is about to land. Between the button's
-// down and up the control holds the mouse capture, and a mouse move the
-// window system makes meanwhile (another window appearing under the pointer
-// on the shared display) reaches the control at the real pointer's position:
-// a list box then moves its selection there.
+// The one real pointer of the Wine session, which every test program on the
+// display shares, held by one click at a time: between a button's down and
+// up the control holds the mouse capture, and the mouse move that another
+// program's SetCursorPos makes meanwhile reaches that control, at the other
+// click's place. A named mutex, so it spans the test programs ctest runs side
+// by side; it is held for a click only, not for a whole test.
+class PointerLock {
+public:
+    PointerLock() : FMutex(CreateMutexA(nullptr, FALSE, "TarnwickTestsPointer")) {
+        DWORD r = FMutex != nullptr ? WaitForSingleObject(FMutex, 30000) : WAIT_FAILED;
+        FOwned = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
+    }
+    ~PointerLock() {
+        if (FOwned)
+            ReleaseMutex(FMutex);
+        if (FMutex != nullptr)
+            CloseHandle(FMutex);
+    }
+    PointerLock(const PointerLock&) = delete;
+    PointerLock& operator=(const PointerLock&) = delete;
+
+private:
+    HANDLE FMutex;
+    bool FOwned;
+};
+
+// Puts the real pointer where a click is about to land (call it holding the
+// PointerLock until the click is done): a mouse move the window system makes
+// during the click (another window appearing under the pointer) then
+// reaches the control where the click is, instead of moving a list box's
+// selection elsewhere. A posted click needs the lock only while it is
+// posted: the window takes posted messages before mouse input.
 inline void PointerTo(HWND window, LPARAM clientPoint) {
     POINT p{static_cast<short>(LOWORD(clientPoint)), static_cast<short>(HIWORD(clientPoint))};
     ClientToScreen(window, &p);
@@ -126,6 +153,7 @@ inline void ClickListItem(HWND list, int index, bool dbl = false) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
+    PointerLock lock;
     PointerTo(list, pt);
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);
@@ -141,6 +169,7 @@ inline void PostDoubleClickListItem(HWND list, int index) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
+    PointerLock lock;
     PointerTo(list, pt);
     PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     PostMessageA(list, WM_LBUTTONUP, 0, pt);
@@ -160,6 +189,7 @@ inline void DoubleClickEmptyListArea(HWND list) {
     RECT r{};
     GetClientRect(list, &r);
     LPARAM pt = MAKELPARAM(r.left + 2, r.bottom - 2);
+    PointerLock lock;
     PointerTo(list, pt);
     SendReturns(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendReturns(list, WM_LBUTTONUP, 0, pt);
