@@ -678,8 +678,34 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
     EXPECT_EQ(Read("FromEmail").Text(), "monitor@example.com");
 }
 
+// The names of a PE file's sections; the long ones ("/4") through the COFF
+// string table that follows the symbols.
+std::string SectionNames(const std::string& path) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    std::string d(file != INVALID_HANDLE_VALUE ? GetFileSize(file, nullptr) : 0, '\0');
+    DWORD got = 0;
+    ReadFile(file, &d[0], static_cast<DWORD>(d.size()), &got, nullptr);
+    CloseHandle(file);
+    if (got < sizeof(IMAGE_DOS_HEADER) + sizeof(IMAGE_NT_HEADERS64))
+        return "(unreadable)";
+    auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(
+        d.data() + reinterpret_cast<const IMAGE_DOS_HEADER*>(d.data())->e_lfanew);
+    size_t strings = nt->FileHeader.PointerToSymbolTable + nt->FileHeader.NumberOfSymbols * 18;
+    std::string names;
+    const IMAGE_SECTION_HEADER* s = IMAGE_FIRST_SECTION(nt);
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i, ++s) {
+        const char* raw = reinterpret_cast<const char*>(s->Name);
+        std::string name(raw, strnlen(raw, 8));
+        size_t at = name[0] == '/' ? strings + atoi(name.c_str() + 1) : d.size();
+        names += " " + (at < d.size() ? std::string(d.c_str() + at) : name);
+    }
+    return names;
+}
+
 // The files as shipped. The execution level is read as Windows reads it: from
-// an activation context made of the program's manifest.
+// an activation context made of the program's manifest. The programs carry
+// no debug sections, only the link to the file that keeps them.
 TEST(Deliverables, TheConfigurationProgramAsksForTheHighestRightsAndAllCarryTheirVersion) {
     const std::string bin = ExeDir() + "..\\bin\\", cfg = bin + "TWCfgApp.exe";
     ACTCTXA ctx{sizeof ctx, ACTCTX_FLAG_RESOURCE_NAME_VALID, cfg.c_str(), 0, 0, nullptr,
@@ -710,8 +736,12 @@ TEST(Deliverables, TheConfigurationProgramAsksForTheHighestRightsAndAllCarryThei
             all += VerQueryValueA(info.data(), name.c_str(), reinterpret_cast<void**>(&text), &len)
                        ? std::string(text) + "|" : "(none)|";
         }
-        EXPECT_EQ(all, "Tarnwick|Tarnwick|" + file + "|" TW_PROJECT_VERSION "|" TW_PROJECT_VERSION
+        EXPECT_EQ(all, "Brellow|Tarnwick|" + file + "|" TW_PROJECT_VERSION "|" TW_PROJECT_VERSION
                        "|" + description + "|");
+        std::string sections = SectionNames(path);
+        EXPECT_EQ(sections.find(" .debug_"), std::string::npos) << file << ":" << sections;
+        EXPECT_EQ(sections.find(" .gnu_debuglink") != std::string::npos, file != "twmsgs.dll")
+            << file << ":" << sections;
     }
 }
 
