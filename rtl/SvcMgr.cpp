@@ -94,8 +94,7 @@ void TService::SendStatus(const SERVICE_STATUS& status) {
         SetServiceStatus(FStatusHandle, const_cast<SERVICE_STATUS*>(&status));
 }
 
-void TService::ReportStatus() {
-    TCriticalSectionGuard lock(FStatusLock);
+SERVICE_STATUS TService::MakeStatus() {
     SERVICE_STATUS status{};
     status.dwServiceType = ServiceType | (Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
     status.dwCurrentState = static_cast<DWORD>(FStatus);
@@ -116,15 +115,35 @@ void TService::ReportStatus() {
     } else {
         status.dwWin32ExitCode = Win32ErrCode;
     }
-    SendStatus(status);
+    return status;
+}
+
+void TService::ReportStatus() {
+    TCriticalSectionGuard lock(FStatusLock);
+    if (!FStopReported)
+        SendStatus(MakeStatus());
 }
 
 void TService::SetStatus(TCurrentStatus value) {
-    TCriticalSectionGuard lock(FStatusLock);  // recursive: ReportStatus takes it again
-    if (value != FStatus)
-        FCheckPoint = 0;
-    FStatus = value;
-    ReportStatus();
+    SERVICE_STATUS stopped;
+    {
+        TCriticalSectionGuard lock(FStatusLock);  // recursive: ReportStatus takes it again
+        if (value != FStatus)
+            FCheckPoint = 0;
+        FStatus = value;
+        if (value != TCurrentStatus::csStopped) {
+            FStopReported = false;
+            ReportStatus();
+            return;
+        }
+        // Once stopped is reported, the dispatcher may return and the object
+        // be freed, its locks with it: the report goes out after the lock is
+        // left, and no report follows it (an interrogation meanwhile gets
+        // none; the control manager keeps the last one it had).
+        stopped = MakeStatus();
+        FStopReported = true;
+    }
+    SendStatus(stopped);
 }
 
 void TService::Controller(DWORD code) {

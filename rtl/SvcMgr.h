@@ -83,6 +83,9 @@ public:
     // order.
     TCurrentStatus Status() const;
     // Sets and reports the status; pending states advance the check point.
+    // Stopped is the last report: it is sent after the status lock is left,
+    // since the object may be freed as soon as it is out, and nothing is
+    // reported after it until another status is set.
     void SetStatus(TCurrentStatus value);
     // Reports the current status again (the next check point when pending).
     void ReportStatus();
@@ -114,16 +117,21 @@ public:
 protected:
     // Hands one status record to the service control manager
     // (SetServiceStatus); nothing before the control routine is registered.
-    // Called with the status lock held.
+    // Called with the status lock held, except for the stopped report; after
+    // that one's SetServiceStatus it must not touch the object.
     virtual void SendStatus(const SERVICE_STATUS& status);
 
 private:
     DWORD NextControl();
     DWORD AcceptedControls() const;
+    // The record of the current status (the next check point when pending);
+    // called with the status lock held.
+    SERVICE_STATUS MakeStatus();
 
     SERVICE_STATUS_HANDLE FStatusHandle = nullptr;
     TCurrentStatus FStatus = TCurrentStatus::csStopped;
     DWORD FCheckPoint = 0;
+    bool FStopReported = false;  // the stopped report is made or under way
     mutable CRITICAL_SECTION FStatusLock;  // FStatus, FCheckPoint, the reports
     CRITICAL_SECTION FLock;                // FControls
     HANDLE FControlEvent;

@@ -242,18 +242,29 @@ TEST_F(SvcMgrLifecycle, AWatchedObjectThatEndsLetsTheServiceStopItselfWithAnExit
 }
 
 // An interrogation, answered on the dispatcher's thread, waits for a report
-// under way on the service's thread.
-TEST(SvcMgr, AnInterrogationWaitsForAReportUnderWay) {
+// under way on the service's thread. The stopped report is made with the
+// lock left (the object may be freed once it is out) and is the last one.
+TEST(SvcMgr, AnInterrogationWaitsForAReportUnderWayButNotForTheStoppedOne) {
     struct TProbe : TTestService {
         using TTestService::TTestService;
         HANDLE Inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        HANDLE Late = nullptr;
         std::atomic<int> Busy{0}, Overlaps{0}, Reports{0};
-        void SendStatus(const SERVICE_STATUS&) override {
+        std::vector<DWORD> States;
+        void SendStatus(const SERVICE_STATUS& status) override {
             Overlaps += Busy++ != 0;
+            States.push_back(status.dwCurrentState);
             if (Reports++ == 0) {
                 SetEvent(Inside);
                 Sleep(300);  // room for the interrogation to barge in
             }
+            if (status.dwCurrentState == SERVICE_STOPPED)
+                Late = CreateThread(nullptr, 0, [](void* self) -> DWORD {
+                    static_cast<TProbe*>(self)->Controller(SERVICE_CONTROL_INTERROGATE);
+                    return 0;
+                }, this, 0, nullptr);
+            if (Late != nullptr)
+                EXPECT_EQ(WaitForSingleObject(Late, 10000), WAIT_OBJECT_0) << "the lock is held";
             --Busy;
         }
     } service("TwFwLock");
@@ -263,6 +274,11 @@ TEST(SvcMgr, AnInterrogationWaitsForAReportUnderWay) {
     });
     service.SetStatus(TCurrentStatus::csStopPending);
     dispatcher.join();
-    EXPECT_EQ(service.Reports.load(), 2);
+    service.SetStatus(TCurrentStatus::csStopped);
+    ASSERT_NE(service.Late, nullptr);
+    WaitForSingleObject(service.Late, INFINITE);
+    CloseHandle(service.Late);
     EXPECT_EQ(service.Overlaps.load(), 0);
+    EXPECT_EQ(service.States, (std::vector<DWORD>{SERVICE_STOP_PENDING, SERVICE_STOP_PENDING,
+                                                  SERVICE_STOPPED}));
 }
