@@ -190,11 +190,12 @@ bool TBWSMTPClient::Deliver(const TBWMailMessage& message, const TStringList& ho
         else
             sent.AddRecipient(r);
     }
+    // No host is named: none is asked.
     for (const std::string& r : tooLong)
         DoLog(llWarning, 5,
-              prefix(hosts.Count() > 0 ? hosts.Strings(0) : std::string()) +
-                  RefusalText(r, Format("the address is longer than the %d characters SMTP allows",
-                                        static_cast<int>(bwsmtp::kMaxAddressLength))));
+              Format("Unable to send messages to %s: the address is longer than the %d "
+                     "characters SMTP allows",
+                     r.c_str(), static_cast<int>(bwsmtp::kMaxAddressLength)));
 
     // What needs no server is checked before any connection is opened; a
     // fault there fails every host in turn.

@@ -73,7 +73,11 @@ public:
     // and makes the stop request. Unlike RequestStop it never resumes a
     // thread that its owner has not started yet: the owner may still be
     // hooking the events, which the thread must not read meanwhile. The
-    // request stays pending, and the thread ends as soon as it runs.
+    // request stays pending until the thread runs and first waits: in a
+    // start-up delay it then ends at once, without OnStart or OnStop;
+    // without a delay it first loads the configuration, takes its baseline
+    // and runs OnStart (the start alert), then ends at the main loop's first
+    // wait, running OnStop.
     void SystemShutdownRequested(TObject* Sender);
 
     // Monitor-thread operations, public so that a test can drive a thread

@@ -329,8 +329,8 @@ TEST_F(MailPeers, PostfixRelayRefusalsGoToTheFailoverAndAnOverLongAddressToNoHos
     TStringList to = List({"a@home.test", tooLong.c_str(), "x@other.test"});
     ASSERT_TRUE(client.Send("monitor@home.test", to, "Postfix relay", "x", nullptr));
     EXPECT_EQ(Log(), (std::vector<TLogLine>{
-        {llWarning, 5, "Unable to send messages via 127.0.0.51: Recipient " + tooLong +
-                       " refused: the address is longer than the 254 characters SMTP allows"},
+        {llWarning, 5, "Unable to send messages to " + tooLong +
+                       ": the address is longer than the 254 characters SMTP allows"},
         {llInfo, 2, "Connecting to 127.0.0.51"},
         {llInfo, 3, "Sending via 127.0.0.51"},
         {llWarning, 5, "Unable to send messages via 127.0.0.51: Recipient x@other.test refused: "
