@@ -109,38 +109,26 @@ inline void PostAltKey(HWND target, char letter) {
 // The title-bar close box (also Alt+F4 and the system menu).
 inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-// The one real pointer of the Wine session, which every test program on the
-// display shares, held by one click at a time: between a button's down and
-// up the control holds the mouse capture, and the mouse move that another
-// program's SetCursorPos makes meanwhile reaches that control, at the other
-// click's place. A named mutex, so it spans the test programs ctest runs side
-// by side; it is held for a click only, not for a whole test.
-class PointerLock {
-public:
-    PointerLock() : FMutex(CreateMutexA(nullptr, FALSE, "TarnwickTestsPointer")) {
-        DWORD r = FMutex != nullptr ? WaitForSingleObject(FMutex, 30000) : WAIT_FAILED;
-        FOwned = r == WAIT_OBJECT_0 || r == WAIT_ABANDONED;
-    }
+// The real pointer, which every test program on the display shares, held by
+// one click at a time (a named mutex, so across the programs ctest runs side
+// by side): a control holding the capture between a button's down and up
+// would get the mouse move of another program's SetCursorPos.
+struct PointerLock {
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, "TarnwickTestsPointer");
+    DWORD wait = WaitForSingleObject(mutex, 30000);
     ~PointerLock() {
-        if (FOwned)
-            ReleaseMutex(FMutex);
-        if (FMutex != nullptr)
-            CloseHandle(FMutex);
+        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
+            ReleaseMutex(mutex);
+        CloseHandle(mutex);
     }
-    PointerLock(const PointerLock&) = delete;
-    PointerLock& operator=(const PointerLock&) = delete;
-
-private:
-    HANDLE FMutex;
-    bool FOwned;
 };
 
-// Puts the real pointer where a click is about to land (call it holding the
-// PointerLock until the click is done): a mouse move the window system makes
-// during the click (another window appearing under the pointer) then
-// reaches the control where the click is, instead of moving a list box's
-// selection elsewhere. A posted click needs the lock only while it is
-// posted: the window takes posted messages before mouse input.
+// Puts the real pointer where a click is about to land. Between the button's
+// down and up the control holds the mouse capture, and a mouse move the
+// window system makes meanwhile (another window appearing under the pointer
+// on the shared display) reaches the control at the real pointer's position:
+// a list box then moves its selection there. Hold a PointerLock for the click
+// (a posted one only while posting: posted messages come before mouse input).
 inline void PointerTo(HWND window, LPARAM clientPoint) {
     POINT p{static_cast<short>(LOWORD(clientPoint)), static_cast<short>(HIWORD(clientPoint))};
     ClientToScreen(window, &p);
