@@ -636,7 +636,8 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
                       (GetWindowLongA(main, GWL_EXSTYLE) & WS_EX_APPWINDOW), 0);
         HWND from = GetDlgItem(main, IDC_FROM_EMAIL);
         EXPECT_EQ(gui::Text(from), "monitor@example.com");
-        PostMessageA(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(from), TRUE);
+        // Sent, not posted: the typing (sent too) would come first.
+        SendMessageA(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(from), TRUE);
         gui::Type(from, "edited@example.com");
         for (int way : {0, 1, 2}) {
             HWND dialog = nullptr;
