@@ -336,7 +336,11 @@ void TKorrinThread::DetectNewProcesses() {
                     TProcessHandle process(
                         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
                     std::string imagePath;
-                    if (process.H != nullptr && GetProcessImagePath(process.H, imagePath)) {
+                    // A starting process's modules may be listed before
+                    // the name of the first can be read (an empty path):
+                    // that too is a path not read yet.
+                    if (process.H != nullptr && GetProcessImagePath(process.H, imagePath) &&
+                        !imagePath.empty()) {
                         path = GetLongFileName(imagePath);
                     } else if (process.H != nullptr) {
                         const std::int64_t created = record->CreateTime.QuadPart;

@@ -97,8 +97,8 @@ TDateTime ReadLastShutdownTime() {
 // when End is called.
 class TChild {
 public:
-    // Waits until the child's modules can be listed (as the monitor reads its
-    // path), unless it is created suspended.
+    // Waits until the child's path can be read as the monitor reads it,
+    // unless it is created suspended.
     TChild(const std::string& path, DWORD exitCode, bool suspended = false) {
         static std::atomic<int> counter{0};
         std::string event = "kt_end_" + std::to_string(GetCurrentProcessId()) + "_" +
@@ -131,11 +131,15 @@ public:
         ResumeThread(FThread);
         WaitLoaded();
     }
+    // Wine lists the modules of a starting process a little before their
+    // names can be read.
     void WaitLoaded() {
         for (int i = 0; i < 5000; ++i) {
             HMODULE module;
             DWORD needed;
-            if (EnumProcessModules(FProcess, &module, sizeof module, &needed))
+            char name[MAX_PATH];
+            if (EnumProcessModules(FProcess, &module, sizeof module, &needed) &&
+                GetModuleFileNameExA(FProcess, module, name, MAX_PATH) != 0)
                 return;
             Sleep(1);
         }
