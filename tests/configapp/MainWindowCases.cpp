@@ -63,7 +63,7 @@ void ClickRow(HWND list, int row, bool dbl = false, bool post = false) {
         r.top = r.bottom - 6;
     }
     LPARAM pt = MAKELPARAM(r.left + 4, r.top + 3);
-    gui::PointerLock lock;
+    gui::StillPointer still(list);
     gui::PointerTo(list, pt);
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);

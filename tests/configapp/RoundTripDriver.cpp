@@ -130,7 +130,6 @@ public:
         RECT r{};
         ASSERT_NE(Remote(tabs, TCM_GETITEMRECT, page, r), 0);
         LPARAM pt = MAKELPARAM((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-        gui::PointerLock lock;
         gui::PointerTo(tabs, pt);
         SendMessageA(tabs, WM_LBUTTONDOWN, MK_LBUTTON, pt);
         SendMessageA(tabs, WM_LBUTTONUP, 0, pt);

@@ -109,26 +109,34 @@ inline void PostAltKey(HWND target, char letter) {
 // The title-bar close box (also Alt+F4 and the system menu).
 inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-// The real pointer, which every test program on the display shares, held by
-// one click at a time (a named mutex, so across the programs ctest runs side
-// by side): a control holding the capture between a button's down and up
-// would get the mouse move of another program's SetCursorPos.
-struct PointerLock {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, "TarnwickTestsPointer");
-    DWORD wait = WaitForSingleObject(mutex, 30000);
-    ~PointerLock() {
-        if (wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED)
-            ReleaseMutex(mutex);
-        CloseHandle(mutex);
+// While it lives, no mouse move that the thread of a window (of this
+// process) takes from its queue reaches a window. Other programs on the
+// shared display make such moves, at their own places and sometimes late (a
+// pointer warped, a window mapped under the pointer), and a control holding
+// the capture between a sent click's down and up would act on them.
+class StillPointer {
+public:
+    explicit StillPointer(HWND window)
+        : FHook(SetWindowsHookExA(WH_GETMESSAGE, Drop, nullptr,
+                                  GetWindowThreadProcessId(window, nullptr))) {}
+    ~StillPointer() { UnhookWindowsHookEx(FHook); }
+
+private:
+    static LRESULT CALLBACK Drop(int code, WPARAM wParam, LPARAM lParam) {
+        auto* msg = reinterpret_cast<MSG*>(lParam);
+        if (code == HC_ACTION && msg->message == WM_MOUSEMOVE)
+            msg->message = WM_NULL;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
     }
+    HHOOK FHook;
 };
 
 // Puts the real pointer where a click is about to land. Between the button's
 // down and up the control holds the mouse capture, and a mouse move the
-// window system makes meanwhile (another window appearing under the pointer
-// on the shared display) reaches the control at the real pointer's position:
-// a list box then moves its selection there. Hold a PointerLock for the click
-// (a posted one only while posting: posted messages come before mouse input).
+// window system makes meanwhile reaches the control at the real pointer's
+// position: a list box then moves its selection there. A sent click holds a
+// StillPointer as well; a posted one needs none, since a thread takes posted
+// messages before mouse input.
 inline void PointerTo(HWND window, LPARAM clientPoint) {
     POINT p{static_cast<short>(LOWORD(clientPoint)), static_cast<short>(HIWORD(clientPoint))};
     ClientToScreen(window, &p);
@@ -141,7 +149,7 @@ inline void ClickListItem(HWND list, int index, bool dbl = false) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
-    PointerLock lock;
+    StillPointer still(list);
     PointerTo(list, pt);
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);
@@ -157,7 +165,6 @@ inline void PostDoubleClickListItem(HWND list, int index) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
-    PointerLock lock;
     PointerTo(list, pt);
     PostMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     PostMessageA(list, WM_LBUTTONUP, 0, pt);
@@ -177,7 +184,7 @@ inline void DoubleClickEmptyListArea(HWND list) {
     RECT r{};
     GetClientRect(list, &r);
     LPARAM pt = MAKELPARAM(r.left + 2, r.bottom - 2);
-    PointerLock lock;
+    StillPointer still(list);
     PointerTo(list, pt);
     SendReturns(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendReturns(list, WM_LBUTTONUP, 0, pt);
