@@ -911,15 +911,16 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
             if (HWND top = TopOwnedWindow(hwnd))
                 SetActiveWindow(top);
         return 0;
-    case WM_SYSCOMMAND:
+    case WM_SYSCOMMAND: {
         // The task-bar button and its menu. Served here because a modal form
         // disables this window, and DefWindowProc ignores a disabled
         // window's system commands.
-        if ((wParam & 0xFFF0) == SC_MINIMIZE || (wParam & 0xFFF0) == SC_RESTORE) {
-            ShowWindow(hwnd, (wParam & 0xFFF0) == SC_MINIMIZE ? SW_MINIMIZE : SW_RESTORE);
-            return 0;
-        }
-        return DefWindowProcA(hwnd, msg, wParam, lParam);
+        WPARAM command = wParam & 0xFFF0;
+        if (command != SC_MINIMIZE && command != SC_RESTORE)
+            return DefWindowProcA(hwnd, msg, wParam, lParam);
+        ShowWindow(hwnd, command == SC_MINIMIZE ? SW_MINIMIZE : SW_RESTORE);
+        return 0;
+    }
     case WM_SIZE:
         // The forms go away with the minimised application window and come
         // back when it is restored, however that is asked for (the task-bar

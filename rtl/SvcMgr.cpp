@@ -125,25 +125,24 @@ void TService::ReportStatus() {
 }
 
 void TService::SetStatus(TCurrentStatus value) {
-    SERVICE_STATUS stopped;
+    SERVICE_STATUS status;
     {
-        TCriticalSectionGuard lock(FStatusLock);  // recursive: ReportStatus takes it again
+        TCriticalSectionGuard lock(FStatusLock);
         if (value != FStatus)
             FCheckPoint = 0;
         FStatus = value;
-        if (value != TCurrentStatus::csStopped) {
-            FStopReported = false;
-            ReportStatus();
+        status = MakeStatus();
+        FStopReported = value == TCurrentStatus::csStopped;
+        if (!FStopReported) {
+            SendStatus(status);
             return;
         }
-        // Once stopped is reported, the dispatcher may return and the object
-        // be freed, its locks with it: the report goes out after the lock is
-        // left, and no report follows it (an interrogation meanwhile gets
-        // none; the control manager keeps the last one it had).
-        stopped = MakeStatus();
-        FStopReported = true;
     }
-    SendStatus(stopped);
+    // Once stopped is reported, the dispatcher may return and the object be
+    // freed, its locks with it: the report goes out after the lock is left,
+    // and no report follows it (an interrogation meanwhile gets none; the
+    // control manager keeps the last one it had).
+    SendStatus(status);
 }
 
 void TService::Controller(DWORD code) {

@@ -50,10 +50,7 @@ int main(int argc, char** argv) {
     TProbe::Instance->OnStart = [](TService*, bool& started) {
         Log("start");
         started = GetFileAttributesA((g_base + ".failstart").c_str()) == INVALID_FILE_ATTRIBUTES;
-        // A start that fails does so after a moment: Wine's StartService
-        // answers 1053 when the service has already stopped once it reads
-        // the status that start pending signalled.
-        if (!started)
+        if (!started)  // at once, Wine's StartService would answer 1053
             Sleep(500);
         if (started && GetFileAttributesA((g_base + ".watch").c_str()) != INVALID_FILE_ATTRIBUTES) {
             HANDLE worker = CreateThread(

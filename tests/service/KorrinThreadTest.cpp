@@ -131,9 +131,7 @@ public:
         ResumeThread(FThread);
         WaitLoaded();
     }
-    // Wine lists the modules of a starting process a little before their
-    // names can be read.
-    void WaitLoaded() {
+    void WaitLoaded() {  // Wine lists the modules a little before their names
         for (int i = 0; i < 5000; ++i) {
             HMODULE module;
             DWORD needed;

@@ -109,39 +109,39 @@ inline void PostAltKey(HWND target, char letter) {
 // The title-bar close box (also Alt+F4 and the system menu).
 inline void PostCloseBox(HWND form) { PostMessageA(form, WM_SYSCOMMAND, SC_CLOSE, 0); }
 
-// While it lives, no mouse move that the thread of a window (of this
-// process) takes from its queue reaches a window. Other programs on the
-// shared display make such moves, at their own places and sometimes late (a
-// pointer warped, a window mapped under the pointer), and a control holding
-// the capture between a sent click's down and up would act on them.
-class StillPointer {
-public:
-    explicit StillPointer(HWND window)
-        : FHook(SetWindowsHookExA(WH_GETMESSAGE, Drop, nullptr,
-                                  GetWindowThreadProcessId(window, nullptr))) {}
-    ~StillPointer() { UnhookWindowsHookEx(FHook); }
-
-private:
-    static LRESULT CALLBACK Drop(int code, WPARAM wParam, LPARAM lParam) {
-        auto* msg = reinterpret_cast<MSG*>(lParam);
-        if (code == HC_ACTION && msg->message == WM_MOUSEMOVE)
-            msg->message = WM_NULL;
-        return CallNextHookEx(nullptr, code, wParam, lParam);
-    }
-    HHOOK FHook;
-};
-
 // Puts the real pointer where a click is about to land. Between the button's
 // down and up the control holds the mouse capture, and a mouse move the
 // window system makes meanwhile reaches the control at the real pointer's
-// position: a list box then moves its selection there. A sent click holds a
-// StillPointer as well; a posted one needs none, since a thread takes posted
-// messages before mouse input.
+// position: a list box then moves its selection there.
 inline void PointerTo(HWND window, LPARAM clientPoint) {
     POINT p{static_cast<short>(LOWORD(clientPoint)), static_cast<short>(HIWORD(clientPoint))};
     ClientToScreen(window, &p);
     SetCursorPos(p.x, p.y);
 }
+
+// For a sent click: the pointer put there and, while it lives, no mouse move
+// that the window's thread (of this process) takes from its queue reaches a
+// window. Other programs on the shared display make such moves at their own
+// places, some late, and the control holding the capture between the down
+// and the up would act on them. A posted click needs none: a thread takes
+// posted messages before mouse input.
+class StillPointer {
+public:
+    StillPointer(HWND window, LPARAM clientPoint)
+        : FHook(SetWindowsHookExA(WH_GETMESSAGE, Drop, nullptr,
+                                  GetWindowThreadProcessId(window, nullptr))) {
+        PointerTo(window, clientPoint);
+    }
+    ~StillPointer() { UnhookWindowsHookEx(FHook); }
+
+private:
+    static LRESULT CALLBACK Drop(int code, WPARAM wParam, LPARAM lParam) {
+        if (code == HC_ACTION && reinterpret_cast<MSG*>(lParam)->message == WM_MOUSEMOVE)
+            reinterpret_cast<MSG*>(lParam)->message = WM_NULL;
+        return CallNextHookEx(nullptr, code, wParam, lParam);
+    }
+    HHOOK FHook;
+};
 
 // A click on a list box line (selects it and notifies the form), and a
 // double click on it.
@@ -149,8 +149,7 @@ inline void ClickListItem(HWND list, int index, bool dbl = false) {
     RECT r{};
     SendMessageA(list, LB_GETITEMRECT, index, reinterpret_cast<LPARAM>(&r));
     LPARAM pt = MAKELPARAM(r.left + 2, r.top + 2);
-    StillPointer still(list);
-    PointerTo(list, pt);
+    StillPointer still(list, pt);
     SendMessageA(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendMessageA(list, WM_LBUTTONUP, 0, pt);
     if (dbl) {
@@ -184,8 +183,7 @@ inline void DoubleClickEmptyListArea(HWND list) {
     RECT r{};
     GetClientRect(list, &r);
     LPARAM pt = MAKELPARAM(r.left + 2, r.bottom - 2);
-    StillPointer still(list);
-    PointerTo(list, pt);
+    StillPointer still(list, pt);
     SendReturns(list, WM_LBUTTONDOWN, MK_LBUTTON, pt);
     SendReturns(list, WM_LBUTTONUP, 0, pt);
     EXPECT_TRUE(SendReturns(list, WM_LBUTTONDBLCLK, MK_LBUTTON, pt));
