@@ -123,13 +123,8 @@ class Wine:
         return r.returncode, out
 
     def reg_add(self, key, name, kind, data):
-        # Wine's reg.exe now and then fails a write with no word said; the
-        # next attempt goes through.
-        for _ in range(3):
-            if self.run("reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f")[0] == 0:
-                return
-            time.sleep(0.2)
-        fail("reg add %s\\%s failed" % (key, name))
+        if self.run("reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f")[0] != 0:
+            fail("reg add %s\\%s failed" % (key, name))
 
     def query(self, name="Tarnwick"):
         """(state, win32 exit code, check point) or None when the service is missing."""
@@ -227,7 +222,9 @@ def start_traced_session(prefix, trace):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
                    start_new_session=True)
     with open(trace, "wb") as f:
-        subprocess.run(["/usr/lib/wine/wine64", "cmd", "/c", "exit"], env=env,
+        # Without address randomisation, as wine-run starts every Wine process.
+        subprocess.run(["setarch", os.uname().machine, "-R", "/usr/lib/wine/wine64",
+                        "cmd", "/c", "exit"], env=env,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=f,
                        check=True, start_new_session=True)
 
