@@ -256,12 +256,11 @@ TEST(SvcMgr, AnInterrogationWaitsForAReportUnderWayButNotForTheStoppedOne) {
                 SetEvent(Inside);
                 Sleep(300);  // room for the interrogation to barge in
             }
-            if (status.dwCurrentState == SERVICE_STOPPED)
+            if (status.dwCurrentState == SERVICE_STOPPED) {
                 Late = CreateThread(nullptr, 0, [](void* self) -> DWORD {
                     static_cast<TProbe*>(self)->Controller(SERVICE_CONTROL_INTERROGATE);
                     return 0;
                 }, this, 0, nullptr);
-            if (Late != nullptr) {
                 EXPECT_EQ(WaitForSingleObject(Late, 10000), WAIT_OBJECT_0) << "the lock is held";
             }
             --Busy;

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
-#include <psapi.h>
 
 #include <atomic>
 #include <chrono>
@@ -24,6 +23,7 @@
 #include "service/KorrinThread.h"
 #include "service/TarnwickRuntimeConfig.h"
 #include "tests/win32/TestServices.h"
+#include "win32/Win32Utils.h"
 
 namespace {
 
@@ -132,15 +132,9 @@ public:
         WaitLoaded();
     }
     void WaitLoaded() {  // Wine lists the modules a little before their names
-        for (int i = 0; i < 5000; ++i) {
-            HMODULE module;
-            DWORD needed;
-            char name[MAX_PATH];
-            if (EnumProcessModules(FProcess, &module, sizeof module, &needed) &&
-                GetModuleFileNameExA(FProcess, module, name, MAX_PATH) != 0)
-                return;
+        std::string path;
+        for (int i = 0; i < 5000 && !(GetProcessImagePath(FProcess, path) && !path.empty()); ++i)
             Sleep(1);
-        }
     }
     ~TChild() {
         End();
