@@ -1,6 +1,7 @@
 #include "service/KorrinThread.h"
 
 #include <windows.h>
+#include <sddl.h>
 #include <winternl.h>
 
 #include <cmath>
@@ -87,6 +88,42 @@ void TKernelHandle::Reset(void* h) {
     FHandle = h;
 }
 
+// Who may use the control event. A set event drops every watched object and
+// takes a new silent baseline, so whoever can set it can hide a start or a
+// stop: LocalSystem (the service itself) gets full access, the
+// Administrators only what the configuration program needs after a save (it
+// runs elevated, since saving writes under HKEY_LOCAL_MACHINE) and a wait;
+// nobody else gets anything. Protected: nothing is inherited from the
+// object directory.
+const char* const ControlEventSddl = "D:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA)";
+
+void TKorrinThread::CreateControlEvent() {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(ControlEventSddl, SDDL_REVISION_1,
+                                                              &sd, nullptr))
+        RaiseLastOSError();
+    SECURITY_ATTRIBUTES sa;
+    sa.nLength = sizeof sa;
+    sa.lpSecurityDescriptor = sd;
+    sa.bInheritHandle = TRUE;
+    HANDLE event = CreateEventA(&sa, TRUE, FALSE, TarnwickControlEventName);
+    DWORD error = GetLastError();
+    LocalFree(sd);
+    ControlEvent.Reset(event);
+    if (event == nullptr)
+        RaiseLastOSError(error);
+    // An event of that name that someone made before us keeps its maker's
+    // security and every handle already opened on it: whoever holds one could
+    // still set it, whatever DACL we put on it now. Such an event is refused,
+    // and with it the start.
+    if (error == ERROR_ALREADY_EXISTS) {
+        ControlEvent.Reset();
+        throw EOSError("The control event " + std::string(TarnwickControlEventName) +
+                           " was already made by another process; the monitor does not use it.",
+                       ERROR_ALREADY_EXISTS);
+    }
+}
+
 TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     WatchedProcesses = std::make_unique<TMonitoredProcessList>();
     WatchedServices = std::make_unique<TMonitoredServiceList>();
@@ -99,18 +136,7 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     // leaves nothing behind: the destructor does not run for an object whose
     // constructor raised, but its members' destructors do.
     ControlRequest = 0;
-    SECURITY_DESCRIPTOR sd;
-    InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-    // A null DACL: the configuration program, running as another user, must
-    // be able to open and set the event.
-    SetSecurityDescriptorDacl(&sd, TRUE, nullptr, TRUE);
-    SECURITY_ATTRIBUTES sa;
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = &sd;
-    sa.bInheritHandle = TRUE;
-    ControlEvent.Reset(CreateEventA(&sa, TRUE, FALSE, TarnwickControlEventName));
-    if (ControlEvent == nullptr)
-        RaiseLastOSError();
+    CreateControlEvent();
 
     ConsoleHandler.Acquire();
     ConsoleHandler->SetOnShutdown([this](TObject* sender) { SystemShutdownRequested(sender); });

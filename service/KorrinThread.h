@@ -43,8 +43,9 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMonitoredProcessEvent = std::function<void(TObject* Sender, TMonitoredProcess* Process)>;
 using TMonitoredServiceEvent = std::function<void(TObject* Sender, TMonitoredService* Service)>;
 
-// The named event that carries reload and stop requests. Any process may
-// open it (null DACL); the configuration program sets it after saving.
+// The named event that carries reload and stop requests. Only LocalSystem
+// (full access) and the Administrators (set and wait) may open it; the
+// configuration program sets it after saving.
 extern const char* const TarnwickControlEventName;  // "Global\TARN_WICK_CTRL_EVNT"
 
 // Values of ControlRequest when the control event fires: 0 (a bare signal,
@@ -53,9 +54,10 @@ enum : long { crReload = 0, crReloadToo = 1, crStop = 2 };
 
 class TKorrinThread : public TThread {
 public:
-    // Builds the lists, creates (or opens) the control event and acquires the
-    // console control handler; raises the operating-system error when either
-    // fails, with neither left behind. The thread runs at once unless
+    // Builds the lists, creates the control event and acquires the console
+    // control handler; raises the operating-system error when either fails,
+    // with neither left behind. An event of that name that already exists
+    // (made by another process) is refused with ERROR_ALREADY_EXISTS. The thread runs at once unless
     // CreateSuspended is true.
     explicit TKorrinThread(bool CreateSuspended);
     // Unhooks the console handler first, so that no console event reaches
@@ -137,6 +139,7 @@ protected:
     void Execute() override;
 
 private:
+    void CreateControlEvent();
     TDateTime CurrentTime() const;
     void ClearConsoleHooks();
     // ControlRequest := 2 (atomic exchange), then the control event.

@@ -64,6 +64,17 @@ void TTarnwick::ServiceStart(TService*, bool& Started) {
     } catch (...) {
         LogException(std::current_exception());
         Started = false;
+        // The stopped report carries why the start failed, so that the
+        // service control manager (and sc query) shows a failure, not a
+        // clean stop.
+        Win32ErrCode = ERROR_EXCEPTION_IN_SERVICE;
+        try {
+            throw;
+        } catch (const EOSError& e) {
+            if (e.ErrorCode != 0)
+                Win32ErrCode = e.ErrorCode;
+        } catch (...) {
+        }
         // A thread that never ran is freed without running; nothing stays
         // behind for a later start to trip over.
         delete EventHandler;

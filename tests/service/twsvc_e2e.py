@@ -9,7 +9,10 @@ against the templates; then stops the service (the server holds the shutdown
 mail for a while, so stop pending must be reported again with rising check
 points), checks "LastShutdownTime" and uninstalls. A second run stores a
 switch of the wrong type: the monitor thread ends on the exception and the
-service must end stopped with a non-zero exit code.
+service must end stopped with a non-zero exit code, and a third start, with
+the control event made beforehand by another process, with exit code 183.
+While the first runs, the event's DACL is read back: the system and the
+administrators only, the latter refused from a token without them.
 
 Between the two, two reloads through the named control event, set from a
 second Wine process (tw_ctrlevent.exe): a recipient added to the stored
@@ -343,6 +346,12 @@ def main():
         if start and not str(start[2]["Subject"]).startswith("[Tarnwick] Tarnwick Startup on "):
             fail("start subject " + str(start[2]["Subject"]))
         computer = str(start[2]["Subject"]).rsplit(" on ", 1)[1] if start else "?"
+        # Only the system and the administrators may use the control event.
+        rc, out = wine.run(args.ctrl, "--audit")
+        if rc != 0 or out.splitlines()[:3] != ["D:P(A;;0x1f0003;;;SY)(A;;0x100002;;;BA)",
+                                              "without Administrators: 5",
+                                              "with Administrators: 0"]:
+            fail("control event's access: exit code %d\n%s" % (rc, out))
         line = [l for l in body_of(start).split("\r\n") if l.startswith(exe_name)]
         if not line or line[0] != exe_name.ljust(32) + "None":
             fail("process list line %r" % line)
@@ -440,6 +449,20 @@ def main():
             fail("service with a broken configuration stopped with exit code 0")
         else:
             print("broken configuration: stopped with exit code %d" % end[1])
+
+        # A control event made by someone else before the start is refused:
+        # the start fails with ERROR_ALREADY_EXISTS.
+        write_config(wine, sample)
+        squatter = subprocess.Popen([wine.runner, args.ctrl, "--squat"], stdin=subprocess.PIPE,
+                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            squatter.stdout.readline()
+            wine.run("sc", "start", "Tarnwick", check=True)
+            end = wine.wait_state(SERVICE_STOPPED, 30)
+            if end is None or end[1] != 183:
+                fail("start beside another process's control event: %s" % (end,))
+        finally:
+            squatter.communicate(timeout=30)
 
         rc, out = wine.run(args.svc, "/UNINSTALL", "-SILENT")
         if rc != 0:
