@@ -75,15 +75,24 @@ def main():
             time.sleep(0.01)
         raise SystemExit("no mail %r" % subject_part)
 
+    # Other build trees (a test run, another benchmark) may run a twsvc.exe of
+    # their own at the same time: only the one in this tree's prefix counts.
+    prefix = os.path.realpath(os.environ.get("TW_WINEPREFIX") or
+                              os.path.join(args.build, "wineprefix"))
+
     def service_pid():
         for p in os.listdir("/proc"):
             if not p.isdigit():
                 continue
             try:
                 cmd = open("/proc/%s/cmdline" % p, "rb").read().lower()
+                env = open("/proc/%s/environ" % p, "rb").read().split(b"\0")
             except OSError:
                 continue
-            if b"twsvc.exe" in cmd and b"/install" not in cmd and b"-install" not in cmd:
+            if b"twsvc.exe" not in cmd or b"/install" in cmd or b"-install" in cmd:
+                continue
+            own = [e[len(b"WINEPREFIX="):] for e in env if e.startswith(b"WINEPREFIX=")]
+            if own and os.path.realpath(own[0].decode()) == prefix:
                 return int(p)
         raise SystemExit("service process not found")
 
