@@ -1,10 +1,19 @@
 #include "TarnwickConfigRegAdapter.h"
 
+#include <algorithm>
+#include <functional>
+#include <set>
+#include <vector>
+
 #include "rtl/Registry.h"
 #include "rtl/SysUtils.h"
 
 const char* const TarnwickConfigKey = "SOFTWARE\\Brellow\\Tarnwick";
 const char* const LastShutdownTimeValue = "LastShutdownTime";
+
+bool SameProcessSubkey(const std::string& path1, const std::string& path2) {
+    return TRegistry::SameKeyName(ExtractFileName(path1), ExtractFileName(path2));
+}
 
 namespace {
 
@@ -22,6 +31,63 @@ void LoadString(const TRegistry& reg, const char* name, std::string& field) {
 void LoadBool(const TRegistry& reg, const char* name, bool& field) {
     if (reg.ValueExists(name))
         field = reg.ReadBool(name);
+}
+
+// Raises, naming the entry, when one of keys (the subkey names of entries,
+// in list order) cannot be a key's name, or when two of them name one key: a
+// save would then fail halfway or keep only the later of the two entries.
+void CheckSubkeyNames(const std::vector<std::string>& entries,
+                      const std::vector<std::string>& keys, const char* invalid,
+                      const char* shared) {
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (!TRegistry::ValidKeyName(keys[i]))
+            throw ERegistryException(Format(invalid, entries[i].c_str()));
+        for (size_t j = 0; j < i; ++j)
+            if (TRegistry::SameKeyName(keys[j], keys[i]))
+                throw ERegistryException(
+                    Format(shared, entries[j].c_str(), entries[i].c_str()));
+    }
+}
+
+// Writes entry i of a list into its subkey keys[i] of listKey, all of them,
+// and only then deletes the subkeys no entry is stored under, so that no
+// stored entry is gone before the new list is written. When a write fails,
+// the subkeys this save created are deleted again before the error goes on:
+// the stored list then holds what it held, some of it rewritten.
+void ReplaceSubkeys(const std::string& listKey, const std::vector<std::string>& keys,
+                    const std::function<void(int)>& write) {
+    TStringList before;
+    {
+        TRegistry reg;
+        reg.OpenOrCreateKey(listKey);
+        reg.GetKeyNames(before);
+    }
+    auto stored = [&before](const std::string& key) {
+        for (int i = 0; i < before.Count(); ++i)
+            if (TRegistry::SameKeyName(before.Strings(i), key))
+                return true;
+        return false;
+    };
+    size_t i = 0;
+    try {
+        for (; i < keys.size(); ++i)
+            write(static_cast<int>(i));
+    } catch (...) {
+        TRegistry reg;
+        reg.OpenOrCreateKey(listKey);
+        for (size_t j = 0; j <= i && j < keys.size(); ++j)
+            if (!stored(keys[j]))
+                reg.DeleteKey(keys[j]);
+        throw;
+    }
+    TRegistry reg;
+    reg.OpenOrCreateKey(listKey);
+    for (int b = 0; b < before.Count(); ++b) {
+        const std::string& name = before.Strings(b);
+        if (std::none_of(keys.begin(), keys.end(),
+                         [&name](const std::string& key) { return TRegistry::SameKeyName(name, key); }))
+            reg.DeleteKey(name);
+    }
 }
 
 }  // namespace
@@ -134,6 +200,26 @@ std::unique_ptr<TProcessConfig> TServiceConfigRegAdapter::LoadProcess(
 }
 
 void TServiceConfigRegAdapter::Save(const TTarnwickConfig& config) {
+    // Every entry's subkey name is checked before anything is written.
+    std::vector<std::string> services, serviceKeys, programs, programKeys;
+    for (int i = 0; i < config.Services->Count(); ++i) {
+        services.push_back(config.Services->GetItem(i)->ServiceName);
+        serviceKeys.push_back(services.back());
+    }
+    for (int i = 0; i < config.Processes->Count(); ++i) {
+        programs.push_back(config.Processes->GetItem(i)->ApplicationPath);
+        programKeys.push_back(ExtractFileName(programs.back()));
+    }
+    CheckSubkeyNames(services, serviceKeys,
+                     "The watched service '%s' cannot be saved: a service name has 1 to 255 "
+                     "characters and no backslash.",
+                     "The watched services '%s' and '%s' are one service: remove one of them.");
+    CheckSubkeyNames(programs, programKeys,
+                     "The watched program '%s' cannot be saved: its file name must have 1 to 255 "
+                     "characters.",
+                     "The watched programs '%s' and '%s' have the same file name: only one of "
+                     "them can be monitored.");
+
     {
         // Not examined: when the key cannot be opened or created, the first
         // write raises, naming PrimarySMTPTransportType, and nothing is written.
@@ -159,37 +245,26 @@ void TServiceConfigRegAdapter::Save(const TTarnwickConfig& config) {
     }
 
     {
+        // The new list first, then whatever else the key holds goes: a
+        // failed write leaves every recipient not yet overwritten.
         TRegistry reg;
         reg.OpenOrCreateKey(EmailAddressesKey);
         TStringList names;
         reg.GetValueNames(names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.DeleteValue(names.Strings(i));
-        for (int i = 0; i < config.EmailAddresses->Count(); ++i)
+        std::set<std::string> written;
+        for (int i = 0; i < config.EmailAddresses->Count(); ++i) {
+            written.insert(IntToStr(i));
             reg.WriteString(IntToStr(i), config.EmailAddresses->Strings(i));
+        }
+        for (int i = 0; i < names.Count(); ++i)
+            if (written.count(names.Strings(i)) == 0)
+                reg.DeleteValue(names.Strings(i));
     }
 
-    {
-        TRegistry reg;
-        reg.OpenOrCreateKey(ServicesKey);
-        TStringList names;
-        reg.GetKeyNames(names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.DeleteKey(names.Strings(i));
-    }
-    for (int i = 0; i < config.Services->Count(); ++i)
-        SaveService(*config.Services->GetItem(i));
-
-    {
-        TRegistry reg;
-        reg.OpenOrCreateKey(ProcessesKey);
-        TStringList names;
-        reg.GetKeyNames(names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.DeleteKey(names.Strings(i));
-    }
-    for (int i = 0; i < config.Processes->Count(); ++i)
-        SaveProcess(*config.Processes->GetItem(i));
+    ReplaceSubkeys(ServicesKey, serviceKeys,
+                   [&](int i) { SaveService(*config.Services->GetItem(i)); });
+    ReplaceSubkeys(ProcessesKey, programKeys,
+                   [&](int i) { SaveProcess(*config.Processes->GetItem(i)); });
 }
 
 void TServiceConfigRegAdapter::SaveService(const TServiceConfig& entry) {

@@ -63,6 +63,13 @@ public:
     void GetKeyNames(TStringList& names) const;
 
     bool DeleteValue(const std::string& name);
+
+    // Whether name can be the name of one key: 1 to 255 characters (counted
+    // in UTF-16, as the registry stores them), none of them a backslash.
+    static bool ValidKeyName(const std::string& name);
+    // Whether two names name the same key: the registry compares key names
+    // without regard to letter case, by the system's upper-case table.
+    static bool SameKeyName(const std::string& a, const std::string& b);
     // Deletes the subkey of the open key (of the root when none is open) with
     // everything below it, deepest first.
     bool DeleteKey(const std::string& name);
