@@ -209,9 +209,8 @@ TEST_F(RecipientsTest, AnEmptyListOpensEmptyAndOkStoresItEmpty) {
     }
 }
 
-TEST_F(RecipientsTest, LinesLongerThanFiveHundredCharactersEditAddAndSave) {
+TEST_F(RecipientsTest, ALineLongerThanFiveHundredCharactersEditsAndSaves) {
     const std::string stored = std::string(587, 'l') + "@example.test";  // 600 characters
-    const std::string added = std::string(593, 'm') + "@example.test";
     config.EmailAddresses->Add(stored);
     {
         gui::Driver driver([&] {
@@ -222,15 +221,11 @@ TEST_F(RecipientsTest, LinesLongerThanFiveHundredCharactersEditAddAndSave) {
             EXPECT_EQ(edit->edtEmailAddress->Text(), stored);
             gui::Click(edit->btnCancel->Handle());
             ASSERT_TRUE(gui::WaitHidden(edit->Handle()));
-            Open(form.btnAdd->Handle());
-            gui::Type(edit->edtEmailAddress->Handle(), added);
-            gui::Click(edit->btnOk->Handle());
-            ASSERT_TRUE(gui::WaitHidden(edit->Handle()));
             gui::Click(form.btnOk->Handle());
         });
         EXPECT_TRUE(form.Execute(&config));
     }
-    EXPECT_EQ(Lines(*config.EmailAddresses), (std::vector<std::string>{stored, added}));
+    EXPECT_EQ(Lines(*config.EmailAddresses), std::vector<std::string>{stored});
 }
 
 TEST_F(RecipientsTest, HelpContextsLayoutAndScreenshots) {
