@@ -1,6 +1,5 @@
 #include "TarnwickConfigRegAdapter.h"
 
-#include <algorithm>
 #include <functional>
 #include <set>
 #include <vector>
@@ -36,16 +35,21 @@ void LoadBool(const TRegistry& reg, const char* name, bool& field) {
 // Raises, naming the entry, when one of keys (the subkey names of entries,
 // in list order) cannot be a key's name, or when two of them name one key: a
 // save would then fail halfway or keep only the later of the two entries.
+// The 255-character limit is Windows' own. Wine (8.0) has none per name, but
+// its ANSI registry functions take at most 260 characters of path: there a
+// name of about 230 to 255 characters passes this check and fails at its
+// write, which ReplaceSubkeys makes harmless.
 void CheckSubkeyNames(const std::vector<std::string>& entries,
                       const std::vector<std::string>& keys, const char* invalid,
                       const char* shared) {
+    TKeyNames seen;
     for (size_t i = 0; i < keys.size(); ++i) {
         if (!TRegistry::ValidKeyName(keys[i]))
             throw ERegistryException(Format(invalid, entries[i].c_str()));
-        for (size_t j = 0; j < i; ++j)
-            if (TRegistry::SameKeyName(keys[j], keys[i]))
-                throw ERegistryException(
-                    Format(shared, entries[j].c_str(), entries[i].c_str()));
+        int earlier = seen.IndexOf(keys[i]);
+        if (earlier >= 0)
+            throw ERegistryException(Format(shared, entries[earlier].c_str(), entries[i].c_str()));
+        seen.Add(keys[i]);
     }
 }
 
@@ -62,32 +66,31 @@ void ReplaceSubkeys(const std::string& listKey, const std::vector<std::string>& 
         reg.OpenOrCreateKey(listKey);
         reg.GetKeyNames(before);
     }
-    auto stored = [&before](const std::string& key) {
-        for (int i = 0; i < before.Count(); ++i)
-            if (TRegistry::SameKeyName(before.Strings(i), key))
-                return true;
-        return false;
-    };
+    TKeyNames stored, wanted;
+    for (int b = 0; b < before.Count(); ++b)
+        stored.Add(before.Strings(b));
+    for (const std::string& key : keys)
+        wanted.Add(key);
     size_t i = 0;
     try {
         for (; i < keys.size(); ++i)
             write(static_cast<int>(i));
     } catch (...) {
+        // Only with the list's key open: DeleteKey without one works on the
+        // root of the registry.
         TRegistry reg;
-        reg.OpenOrCreateKey(listKey);
-        for (size_t j = 0; j <= i && j < keys.size(); ++j)
-            if (!stored(keys[j]))
-                reg.DeleteKey(keys[j]);
+        if (reg.OpenOrCreateKey(listKey))
+            for (size_t j = 0; j <= i && j < keys.size(); ++j)
+                if (stored.IndexOf(keys[j]) < 0)
+                    reg.DeleteKey(keys[j]);
         throw;
     }
     TRegistry reg;
-    reg.OpenOrCreateKey(listKey);
-    for (int b = 0; b < before.Count(); ++b) {
-        const std::string& name = before.Strings(b);
-        if (std::none_of(keys.begin(), keys.end(),
-                         [&name](const std::string& key) { return TRegistry::SameKeyName(name, key); }))
-            reg.DeleteKey(name);
-    }
+    if (!reg.OpenOrCreateKey(listKey))
+        return;
+    for (int b = 0; b < before.Count(); ++b)
+        if (wanted.IndexOf(before.Strings(b)) < 0)
+            reg.DeleteKey(before.Strings(b));
 }
 
 }  // namespace

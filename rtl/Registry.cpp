@@ -267,10 +267,21 @@ bool TRegistry::ValidKeyName(const std::string& name) {
 }
 
 bool TRegistry::SameKeyName(const std::string& a, const std::string& b) {
+    TKeyNames names;
+    names.Add(a);
+    return names.IndexOf(b) == 0;
+}
+
+void TKeyNames::Add(const std::string& name) { FNames.push_back(Wide(name)); }
+
+int TKeyNames::IndexOf(const std::string& name) const {
     // The ordinal comparison ignoring case is the one the registry and the
     // file system make; the locale's linguistic one (CompareString) may call
     // two different key names equal or two spellings of one key different.
-    std::wstring wa = Wide(a), wb = Wide(b);
-    return CompareStringOrdinal(wa.data(), static_cast<int>(wa.size()), wb.data(),
-                                static_cast<int>(wb.size()), TRUE) == CSTR_EQUAL;
+    const std::wstring w = Wide(name);
+    for (size_t i = 0; i < FNames.size(); ++i)
+        if (CompareStringOrdinal(FNames[i].data(), static_cast<int>(FNames[i].size()), w.data(),
+                                 static_cast<int>(w.size()), TRUE) == CSTR_EQUAL)
+            return static_cast<int>(i);
+    return -1;
 }
