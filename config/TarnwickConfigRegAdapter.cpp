@@ -204,16 +204,14 @@ std::unique_ptr<TProcessConfig> TServiceConfigRegAdapter::LoadProcess(
 
 void TServiceConfigRegAdapter::Save(const TTarnwickConfig& config) {
     // Every entry's subkey name is checked before anything is written.
-    std::vector<std::string> services, serviceKeys, programs, programKeys;
-    for (int i = 0; i < config.Services->Count(); ++i) {
+    std::vector<std::string> services, programs, programKeys;
+    for (int i = 0; i < config.Services->Count(); ++i)
         services.push_back(config.Services->GetItem(i)->ServiceName);
-        serviceKeys.push_back(services.back());
-    }
     for (int i = 0; i < config.Processes->Count(); ++i) {
         programs.push_back(config.Processes->GetItem(i)->ApplicationPath);
         programKeys.push_back(ExtractFileName(programs.back()));
     }
-    CheckSubkeyNames(services, serviceKeys,
+    CheckSubkeyNames(services, services,
                      "The watched service '%s' cannot be saved: a service name has 1 to 255 "
                      "characters and no backslash.",
                      "The watched services '%s' and '%s' are one service: remove one of them.");
@@ -264,7 +262,7 @@ void TServiceConfigRegAdapter::Save(const TTarnwickConfig& config) {
                 reg.DeleteValue(names.Strings(i));
     }
 
-    ReplaceSubkeys(ServicesKey, serviceKeys,
+    ReplaceSubkeys(ServicesKey, services,
                    [&](int i) { SaveService(*config.Services->GetItem(i)); });
     ReplaceSubkeys(ProcessesKey, programKeys,
                    [&](int i) { SaveProcess(*config.Processes->GetItem(i)); });
