@@ -1,10 +1,18 @@
 #include "TarnwickConfigRegAdapter.h"
 
+#include <functional>
+#include <set>
+#include <vector>
+
 #include "rtl/Registry.h"
 #include "rtl/SysUtils.h"
 
 const char* const TarnwickConfigKey = "SOFTWARE\\Brellow\\Tarnwick";
 const char* const LastShutdownTimeValue = "LastShutdownTime";
+
+bool SameProcessSubkey(const std::string& path1, const std::string& path2) {
+    return TRegistry::SameKeyName(ExtractFileName(path1), ExtractFileName(path2));
+}
 
 namespace {
 
@@ -22,6 +30,67 @@ void LoadString(const TRegistry& reg, const char* name, std::string& field) {
 void LoadBool(const TRegistry& reg, const char* name, bool& field) {
     if (reg.ValueExists(name))
         field = reg.ReadBool(name);
+}
+
+// Raises, naming the entry, when one of keys (the subkey names of entries,
+// in list order) cannot be a key's name, or when two of them name one key: a
+// save would then fail halfway or keep only the later of the two entries.
+// The 255-character limit is Windows' own. Wine (8.0) has none per name, but
+// its ANSI registry functions take at most 260 characters of path: there a
+// name of about 230 to 255 characters passes this check and fails at its
+// write, which ReplaceSubkeys makes harmless.
+void CheckSubkeyNames(const std::vector<std::string>& entries,
+                      const std::vector<std::string>& keys, const char* invalid,
+                      const char* shared) {
+    TKeyNames seen;
+    for (size_t i = 0; i < keys.size(); ++i) {
+        if (!TRegistry::ValidKeyName(keys[i]))
+            throw ERegistryException(Format(invalid, entries[i].c_str()));
+        int earlier = seen.IndexOf(keys[i]);
+        if (earlier >= 0)
+            throw ERegistryException(Format(shared, entries[earlier].c_str(), entries[i].c_str()));
+        seen.Add(keys[i]);
+    }
+}
+
+// Writes entry i of a list into its subkey keys[i] of listKey, all of them,
+// and only then deletes the subkeys no entry is stored under, so that no
+// stored entry is gone before the new list is written. When a write fails,
+// the subkeys this save created are deleted again before the error goes on:
+// the stored list then holds what it held, some of it rewritten.
+void ReplaceSubkeys(const std::string& listKey, const std::vector<std::string>& keys,
+                    const std::function<void(int)>& write) {
+    TStringList before;
+    {
+        TRegistry reg;
+        reg.OpenOrCreateKey(listKey);
+        reg.GetKeyNames(before);
+    }
+    TKeyNames stored, wanted;
+    for (int b = 0; b < before.Count(); ++b)
+        stored.Add(before.Strings(b));
+    for (const std::string& key : keys)
+        wanted.Add(key);
+    size_t i = 0;
+    try {
+        for (; i < keys.size(); ++i)
+            write(static_cast<int>(i));
+    } catch (...) {
+        // Only with the list's key open: DeleteKey without one works on the
+        // root of the registry.
+        TRegistry reg;
+        if (reg.OpenOrCreateKey(listKey))
+            for (size_t j = 0; j <= i && j < keys.size(); ++j)
+                if (stored.IndexOf(keys[j]) < 0)
+                    reg.DeleteKey(keys[j]);
+        throw;
+    }
+    TRegistry reg;
+    if (!reg.OpenOrCreateKey(listKey))
+        return;
+    for (int b = 0; b < before.Count(); ++b)
+        if (wanted.IndexOf(before.Strings(b)) < 0)
+            reg.DeleteKey(before.Strings(b));
 }
 
 }  // namespace
@@ -134,6 +203,24 @@ std::unique_ptr<TProcessConfig> TServiceConfigRegAdapter::LoadProcess(
 }
 
 void TServiceConfigRegAdapter::Save(const TTarnwickConfig& config) {
+    // Every entry's subkey name is checked before anything is written.
+    std::vector<std::string> services, programs, programKeys;
+    for (int i = 0; i < config.Services->Count(); ++i)
+        services.push_back(config.Services->GetItem(i)->ServiceName);
+    for (int i = 0; i < config.Processes->Count(); ++i) {
+        programs.push_back(config.Processes->GetItem(i)->ApplicationPath);
+        programKeys.push_back(ExtractFileName(programs.back()));
+    }
+    CheckSubkeyNames(services, services,
+                     "The watched service '%s' cannot be saved: a service name has 1 to 255 "
+                     "characters and no backslash.",
+                     "The watched services '%s' and '%s' are one service: remove one of them.");
+    CheckSubkeyNames(programs, programKeys,
+                     "The watched program '%s' cannot be saved: its file name must have 1 to 255 "
+                     "characters.",
+                     "The watched programs '%s' and '%s' have the same file name: only one of "
+                     "them can be monitored.");
+
     {
         // Not examined: when the key cannot be opened or created, the first
         // write raises, naming PrimarySMTPTransportType, and nothing is written.
@@ -159,37 +246,26 @@ void TServiceConfigRegAdapter::Save(const TTarnwickConfig& config) {
     }
 
     {
+        // The new list first, then whatever else the key holds goes: a
+        // failed write leaves every recipient not yet overwritten.
         TRegistry reg;
         reg.OpenOrCreateKey(EmailAddressesKey);
         TStringList names;
         reg.GetValueNames(names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.DeleteValue(names.Strings(i));
-        for (int i = 0; i < config.EmailAddresses->Count(); ++i)
+        std::set<std::string> written;
+        for (int i = 0; i < config.EmailAddresses->Count(); ++i) {
+            written.insert(IntToStr(i));
             reg.WriteString(IntToStr(i), config.EmailAddresses->Strings(i));
+        }
+        for (int i = 0; i < names.Count(); ++i)
+            if (written.count(names.Strings(i)) == 0)
+                reg.DeleteValue(names.Strings(i));
     }
 
-    {
-        TRegistry reg;
-        reg.OpenOrCreateKey(ServicesKey);
-        TStringList names;
-        reg.GetKeyNames(names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.DeleteKey(names.Strings(i));
-    }
-    for (int i = 0; i < config.Services->Count(); ++i)
-        SaveService(*config.Services->GetItem(i));
-
-    {
-        TRegistry reg;
-        reg.OpenOrCreateKey(ProcessesKey);
-        TStringList names;
-        reg.GetKeyNames(names);
-        for (int i = 0; i < names.Count(); ++i)
-            reg.DeleteKey(names.Strings(i));
-    }
-    for (int i = 0; i < config.Processes->Count(); ++i)
-        SaveProcess(*config.Processes->GetItem(i));
+    ReplaceSubkeys(ServicesKey, services,
+                   [&](int i) { SaveService(*config.Services->GetItem(i)); });
+    ReplaceSubkeys(ProcessesKey, programKeys,
+                   [&](int i) { SaveProcess(*config.Processes->GetItem(i)); });
 }
 
 void TServiceConfigRegAdapter::SaveService(const TServiceConfig& entry) {

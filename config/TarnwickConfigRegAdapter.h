@@ -10,9 +10,8 @@
 //                              in the list's order, loaded whatever the names
 //   Services\<ServiceName>\    ServiceName and the entry's three switches
 //   Processes\<file name>\     ApplicationPath and the entry's two switches
-// Key names compare without regard to letter case, so the store keeps one
-// program per file name: of two programs with one file name, the later one in
-// the list is what a save leaves.
+// Key names compare without regard to letter case, so the store holds one
+// service per service name and one program per file name.
 #pragma once
 
 #include <memory>
@@ -25,12 +24,21 @@ extern const char* const TarnwickConfigKey;
 // The value the service writes when it stops; Save leaves it alone.
 extern const char* const LastShutdownTimeValue;
 
+// Whether two programs' paths are stored under one subkey: their file names
+// are one key name.
+bool SameProcessSubkey(const std::string& path1, const std::string& path2);
+
 class TServiceConfigRegAdapter : public TConfigAdapter {
 public:
     // Writes every value of the configuration key except LastShutdownTime and
-    // replaces the recipients, services and programs. Not atomic: a failed
-    // write raises ERegistryException, and what was written or deleted
-    // before it stays so.
+    // replaces the recipients, services and programs. Before it writes
+    // anything it raises ERegistryException naming the entry when a service
+    // name or a program's file name cannot be a key name, or when two
+    // entries of one list would share a subkey. Not atomic: a failed write
+    // raises ERegistryException, and what was written before it stays so;
+    // but each list's new entries are written before the old ones are
+    // deleted, and a failure removes the subkeys that save had created, so
+    // no stored service or program is lost by a save that fails.
     void Save(const TTarnwickConfig& config) override;
     // Without a readable configuration key: the configuration as
     // constructed. Otherwise a missing value keeps the constructed default,

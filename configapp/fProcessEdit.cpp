@@ -1,5 +1,6 @@
 #include "configapp/fProcessEdit.h"
 
+#include "config/TarnwickConfigRegAdapter.h"
 #include "win32/Win32Utils.h"
 
 namespace {
@@ -106,7 +107,7 @@ void TfrmProcessEdit::FormCloseQuery(TObject*, bool& CanClose) {
 
 bool TfrmProcessEdit::ValidateAndApply() {
     std::string path = edtApplicationPath->Text();
-    const char* refusal = nullptr;
+    std::string refusal;
     if (path.empty()) {
         refusal = "Please enter the path of the executable you wish to monitor.";
     } else {
@@ -118,8 +119,17 @@ bool TfrmProcessEdit::ValidateAndApply() {
         else if ((FIsNew || path != FProcess->ApplicationPath) &&
                  FConfig->Processes->IndexOfPath(path) >= 0)
             refusal = "You are already monitoring this process";
+        // The store keeps one program per file name (its subkey's name), so
+        // a second program of that name elsewhere cannot be saved beside it.
+        for (int i = 0; refusal.empty() && i < FConfig->Processes->Count(); ++i) {
+            const TProcessConfig* other = FConfig->Processes->GetItem(i);
+            if (other != FProcess && SameProcessSubkey(other->ApplicationPath, path))
+                refusal = "You are already monitoring a process with this file name:\r\n" +
+                          other->ApplicationPath +
+                          "\r\nOnly one process of each file name can be monitored.";
+        }
     }
-    if (refusal != nullptr) {
+    if (!refusal.empty()) {
         MessageDlg(refusal, TMsgDlgType::mtWarning, mbOK);
         edtApplicationPath->SetFocus();
         return false;

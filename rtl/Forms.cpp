@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "Dialogs.h"
@@ -103,6 +104,29 @@ std::vector<std::pair<int, DWORD>> TemplateHelpIds(const BYTE* data, size_t size
             result.emplace_back(id, helpId);
     }
     return result;
+}
+
+// One line of a list box or of a combo box's list, in the ANSI code page;
+// false for an index out of range (LB_ERR and CB_ERR are both -1). Asked
+// for as wide text and converted here, as Windows converts for an ANSI
+// LB_GETTEXT: Wine converts that through a fixed 512-character buffer and
+// faults on a longer line.
+bool LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, std::string& text) {
+    LRESULT len = SendMessageW(hwnd, lengthMessage, index, 0);
+    if (len < 0)
+        return false;
+    std::wstring wide(static_cast<size_t>(len) + 1, L'\0');
+    len = SendMessageW(hwnd, textMessage, index, reinterpret_cast<LPARAM>(&wide[0]));
+    if (len < 0)
+        return false;
+    int chars = static_cast<int>(std::min<size_t>(static_cast<size_t>(len), wide.size() - 1));
+    text.clear();
+    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
+    if (size > 0) {
+        text.resize(static_cast<size_t>(size));
+        WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, &text[0], size, nullptr, nullptr);
+    }
+    return true;
 }
 
 BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
@@ -213,12 +237,9 @@ std::string TMemo::Line(int index) const {
 int TListBox::Count() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0)); }
 
 std::string TListBox::Item(int index) const {
-    LRESULT len = SendMessageA(Handle(), LB_GETTEXTLEN, index, 0);
-    if (len == LB_ERR)
+    std::string s;
+    if (!LineText(Handle(), LB_GETTEXTLEN, LB_GETTEXT, index, s))
         throw EListError(Format("List index out of bounds (%d)", index));
-    std::string s(static_cast<size_t>(len) + 1, '\0');
-    len = SendMessageA(Handle(), LB_GETTEXT, index, reinterpret_cast<LPARAM>(&s[0]));
-    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
     return s;
 }
 
@@ -275,12 +296,9 @@ void TListBox::Notify(WORD code) {
 int TComboBox::Count() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCOUNT, 0, 0)); }
 
 std::string TComboBox::Item(int index) const {
-    LRESULT len = SendMessageA(Handle(), CB_GETLBTEXTLEN, index, 0);
-    if (len == CB_ERR)
+    std::string s;
+    if (!LineText(Handle(), CB_GETLBTEXTLEN, CB_GETLBTEXT, index, s))
         throw EListError(Format("List index out of bounds (%d)", index));
-    std::string s(static_cast<size_t>(len) + 1, '\0');
-    len = SendMessageA(Handle(), CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(&s[0]));
-    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
     return s;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "rtl/DateUtils.h"
 
@@ -67,7 +68,26 @@ public:
     // everything below it, deepest first.
     bool DeleteKey(const std::string& name);
 
+    // Whether name can be the name of one key: 1 to 255 characters (counted
+    // in UTF-16, as the registry stores them), none of them a backslash.
+    static bool ValidKeyName(const std::string& name);
+    // Whether two names name the same key (see TKeyNames).
+    static bool SameKeyName(const std::string& a, const std::string& b);
+
 private:
     HKEY__* FCurrentKey = nullptr;
     std::string FCurrentPath;
+};
+
+// Key names compared as the registry compares them: without regard to letter
+// case, by the system's upper-case table.
+class TKeyNames {
+public:
+    void Add(const std::string& name);
+    // The index of the first name added that names the same key as name; -1
+    // when none does.
+    int IndexOf(const std::string& name) const;
+
+private:
+    std::vector<std::wstring> FNames;  // converted once: lists run to hundreds
 };

@@ -286,21 +286,52 @@ TEST_F(RegAdapterTest, EntriesComeFromTheirValuesNotTheSubkeyNames) {
     EXPECT_EQ(rawreg::SubkeyNames(Processes), std::vector<std::string>({"Tool.exe"}));
 }
 
-TEST_F(RegAdapterTest, TwoProgramsWithOneFileNameShareASubkeyAndTheLaterRemains) {
+TEST_F(RegAdapterTest, ASaveThatCannotStoreAnEntryLosesNoStoredEntry) {
+    rawreg::SetString(Services + "\\Kept", "ServiceName", "Kept");
+    rawreg::SetString(Services + "\\Locked", "ServiceName", "Locked");
+    rawreg::SetString(Processes + "\\tool.exe", "ApplicationPath", "C:\\One\\tool.exe");
+    const std::vector<std::string> services{"Kept", "Locked"};
+
+    // Refused before anything is written.
     TTarnwickConfig config;
+    config.FromEmail = "new@example.test";
+    const std::string longName(256, 's');
+    for (const std::string& name : {longName, std::string("a\\b"), std::string()}) {
+        config.Services->Clear();
+        config.Services->Add(new TServiceConfig(name, true, true, false));
+        EXPECT_EQ(RegistryError([&] { Save(config); }),
+                  "The watched service '" + name +
+                      "' cannot be saved: a service name has 1 to 255 characters and no "
+                      "backslash.");
+    }
+    config.Services->Clear();
     config.Processes->Add(new TProcessConfig("C:\\One\\tool.exe", true, false));
     config.Processes->Add(new TProcessConfig("D:\\Two\\TOOL.EXE", false, true));
-    config.Processes->Add(new TProcessConfig("E:tool2.exe", false, false));
-    Save(config);
-    EXPECT_EQ(rawreg::SubkeyNames(Processes).size(), 2u);
-    std::unique_ptr<TTarnwickConfig> loaded = Load();
-    ASSERT_EQ(loaded->Processes->Count(), 2);
-    int tool = loaded->Processes->IndexOfPath("D:\\Two\\TOOL.EXE");
-    ASSERT_GE(tool, 0);
-    EXPECT_FALSE(loaded->Processes->GetItem(tool)->RaiseStartupEvent);
-    EXPECT_TRUE(loaded->Processes->GetItem(tool)->RaiseShutdownEvent);
-    EXPECT_EQ(loaded->Processes->IndexOfPath("C:\\One\\tool.exe"), -1);
-    EXPECT_GE(loaded->Processes->IndexOfPath("E:tool2.exe"), 0);
+    EXPECT_EQ(RegistryError([&] { Save(config); }),
+              "The watched programs 'C:\\One\\tool.exe' and 'D:\\Two\\TOOL.EXE' have the same "
+              "file name: only one of them can be monitored.");
+    EXPECT_FALSE(rawreg::Get(Key, "FromEmail").Exists);
+    EXPECT_EQ(Sorted(rawreg::SubkeyNames(Services)), services);
+
+    // A write that fails partway: the new subkey goes again, none is deleted.
+    const std::string locked = Services + "\\Locked";
+    if (!rawreg::RestrictKey(locked, KEY_READ))
+        GTEST_SKIP() << "the registry refused a new DACL";
+    HKEY probe;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, locked.c_str(), 0, KEY_ALL_ACCESS, &probe) ==
+        ERROR_SUCCESS) {
+        RegCloseKey(probe);
+        rawreg::UnrestrictKey(locked);
+        GTEST_SKIP() << "this registry grants full access past a read-only DACL";
+    }
+    config.Processes->Delete(1);
+    config.Services->Add(new TServiceConfig("Added", true, true, false));
+    config.Services->Add(new TServiceConfig("Locked", true, true, false));
+    std::string error = RegistryError([&] { Save(config); });
+    ASSERT_TRUE(rawreg::UnrestrictKey(locked));
+    EXPECT_EQ(error, "Failed to set data for 'ServiceName'");
+    EXPECT_EQ(Sorted(rawreg::SubkeyNames(Services)), services);
+    EXPECT_EQ(Load()->Services->Count(), 2);
 }
 
 TEST_F(RegAdapterTest, LoadCreatesTheClassesTheConfigClassChooses) {

@@ -825,6 +825,28 @@ std::map<std::string, std::string> Snapshot(const std::string& path) {
     return out;
 }
 
+TEST_F(MainWindowTest, OkRefusedForAServiceNameNoKeyCanHoldLeavesTheStoreAsItWas) {
+    StoreValid();
+    const std::string longName(300, 's');
+    rawreg::SetString(Key + "\\Services\\Spooler", "ServiceName", "Spooler");
+    rawreg::SetString(Key + "\\Services\\Long", "ServiceName", longName);
+    const std::map<std::string, std::string> before = Snapshot(Key);
+    TfrmKorrinConfigMain form;
+    form.FormCreate(&form);
+    Drive(form, [&] {
+        gui::Click(H(form.btnOk));
+        ASSERT_EQ(seams.BoxCount(), 1u);
+        EXPECT_EQ(seams.LastBox().Request.Text,
+                  "The watched service '" + longName +
+                      "' cannot be saved: a service name has 1 to 255 characters and no "
+                      "backslash.");
+        EXPECT_TRUE(IsWindowVisible(form.Handle()));
+        gui::PostKey(H(form.edtFromEmail), VK_ESCAPE);
+        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
+    });
+    EXPECT_EQ(Snapshot(Key), before);
+}
+
 TEST_F(MainWindowTest, OkWithoutTheRightToWriteShowsTheErrorWritesNothingAndTheCloseBoxTriesAgain) {
     StoreValid();
     rawreg::SetDword(Key, "StartupWaitPeriod", 120);

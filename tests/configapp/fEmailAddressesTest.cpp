@@ -209,6 +209,25 @@ TEST_F(RecipientsTest, AnEmptyListOpensEmptyAndOkStoresItEmpty) {
     }
 }
 
+TEST_F(RecipientsTest, ALineLongerThanFiveHundredCharactersEditsAndSaves) {
+    const std::string stored = std::string(587, 'l') + "@example.test";  // 600 characters
+    config.EmailAddresses->Add(stored);
+    {
+        gui::Driver driver([&] {
+            ASSERT_TRUE(gui::WaitVisible(form.Handle()));
+            gui::ClickListItem(form.lsAddresses->Handle(), 0);
+            TfrmEmailAddressEdit* edit = Open(form.btnEdit->Handle());
+            ASSERT_NE(edit, nullptr);
+            EXPECT_EQ(edit->edtEmailAddress->Text(), stored);
+            gui::Click(edit->btnCancel->Handle());
+            ASSERT_TRUE(gui::WaitHidden(edit->Handle()));
+            gui::Click(form.btnOk->Handle());
+        });
+        EXPECT_TRUE(form.Execute(&config));
+    }
+    EXPECT_EQ(Lines(*config.EmailAddresses), std::vector<std::string>{stored});
+}
+
 TEST_F(RecipientsTest, HelpContextsLayoutAndScreenshots) {
     config.EmailAddresses->Add("admin@example.com");
     config.EmailAddresses->Add("ops@example.com");

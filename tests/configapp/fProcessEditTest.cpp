@@ -89,6 +89,10 @@ TEST_F(ProcessEditTest, ANewEntryIsRefusedEmptyMissingAndWatchedThenTakesAnyExis
             gui::Type(Path(), Upper(exe));
             RefusedOk(kWatched);
             EXPECT_EQ(form.edtApplicationPath->Text(), Upper(exe));  // kept as typed
+            // Another path with the watched program's file name.
+            gui::Type(Path(), folder + "\\..\\LONG PROGRAM NAME.EXE");
+            RefusedOk(("You are already monitoring a process with this file name:\r\n" + exe +
+                       "\r\nOnly one process of each file name can be monitored.").c_str());
             gui::Type(Path(), txt);  // only the browse filter asks for programs
             gui::Click(form.cbShutdownEvent->Handle());
             gui::Click(form.btnOk->Handle());
@@ -100,7 +104,7 @@ TEST_F(ProcessEditTest, ANewEntryIsRefusedEmptyMissingAndWatchedThenTakesAnyExis
     EXPECT_EQ(entry->ApplicationPath, txt);
     EXPECT_TRUE(entry->RaiseStartupEvent);
     EXPECT_FALSE(entry->RaiseShutdownEvent);
-    EXPECT_EQ(seams.BoxCount(), 4u);
+    EXPECT_EQ(seams.BoxCount(), 5u);
 }
 
 TEST_F(ProcessEditTest, BrowsingShowsTheLongFormAndATypedShortPathStaysAsTyped) {
