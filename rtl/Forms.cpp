@@ -367,6 +367,16 @@ void TPageControl::ShowPage(int index) {
     if (index >= 0 && index < PageCount())
         for (TControl* c : FPages[index])
             c->SetVisible(true);
+    // A group box paints its frame but not its inside, and the tab control,
+    // clipped by the controls above it, does not paint under them: inside a
+    // group box of the new page the screen would keep whatever the page
+    // before left there (the tab control's own background between two of
+    // its group boxes). The form repaints the pages' area from its own
+    // background up, as when it first appears.
+    RECT area;
+    GetWindowRect(Handle(), &area);
+    MapWindowPoints(nullptr, Form()->Handle(), reinterpret_cast<POINT*>(&area), 2);
+    RedrawWindow(Form()->Handle(), &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
 }
 
 bool TPageControl::SelectByAccelerator(char key) {

@@ -469,6 +469,13 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
     Drive(form, [&] {
         const char* names[] = {"main-1-general", "main-2-eventlog", "main-3-services",
                                "main-4-processes", "main-5-about"};
+        // Read from the screen below: the pages' area, above every window and
+        // in a corner, away from other tests' windows and pointer.
+        SetWindowPos(form.Handle(), HWND_TOPMOST, 800, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        RECT pages{};
+        GetClientRect(H(form.pcMain), &pages);
+        TabCtrl_AdjustRect(H(form.pcMain), FALSE, &pages);
+        MapWindowPoints(H(form.pcMain), nullptr, reinterpret_cast<POINT*>(&pages), 2);
         // Reached through the tabs' accelerators, which come before those of
         // the controls ("Use &SMTP host", "&Primary SMTP host", "&Add", ...).
         for (int page : {1, 2, 0, 3, 4}) {
@@ -478,6 +485,12 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
             gui::PostAltKey(focus != nullptr ? focus : form.Handle(), "GESPA"[page]);
             EXPECT_TRUE(gui::WaitUntil([&] { return form.pcMain->ActivePageIndex() == page; }));
             EXPECT_FALSE(gui::SaveScreenshot(form.Handle(), names[page]).empty());
+            // The screen shows the page as a full repaint does, with nothing
+            // left of the page before.
+            std::vector<DWORD> shown = gui::ScreenPixels(pages);
+            RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE |
+                         RDW_ALLCHILDREN | RDW_UPDATENOW);
+            EXPECT_TRUE(gui::ScreenPixels(pages) == shown) << names[page];
         }
         for (TControl* link : {form.lblTarnwickHome, form.lblBrellowHome, form.lblTarnwickSupport}) {
             SendMessageA(H(link), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));

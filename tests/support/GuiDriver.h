@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -318,6 +319,31 @@ inline void PrintTree(HWND hwnd, HDC dc, POINT at) {
             PrintTree(c, dc, {at.x + r.left - wr.left, at.y + r.top - wr.top});
     }
     RestoreDC(dc, saved);
+}
+
+// The pixels the display shows in a rectangle of the screen, through the
+// screen DC: what a person sees, where PrintTree shows what the windows would
+// paint. Read until two readings a moment apart agree, since Wine copies a
+// window's drawing to the display once the window's thread goes idle.
+inline std::vector<DWORD> ScreenPixels(const RECT& r) {
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    std::vector<DWORD> last, now;
+    WaitUntil([&] {
+        HDC screen = GetDC(nullptr), mem = CreateCompatibleDC(screen);
+        void* bits = nullptr;
+        HGDIOBJ old = SelectObject(mem, CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits,
+                                                         nullptr, 0));
+        BitBlt(mem, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
+        last.swap(now);
+        now.assign(static_cast<DWORD*>(bits), static_cast<DWORD*>(bits) + w * h);
+        DeleteObject(SelectObject(mem, old));
+        DeleteDC(mem);
+        ReleaseDC(nullptr, screen);
+        Sleep(100);
+        return now == last;
+    });
+    return now;
 }
 
 // Saves a picture of a window (PrintTree) as a PNG beside the test program,
