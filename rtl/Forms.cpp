@@ -105,6 +105,23 @@ std::vector<std::pair<int, DWORD>> TemplateHelpIds(const BYTE* data, size_t size
     return result;
 }
 
+// The application window to a form waiting for the restored program.
+constexpr UINT WM_SHOW_WAITING = WM_APP + 0x3A2;
+
+// The forms in a modal loop on this thread, innermost last.
+std::vector<TForm*>& ModalForms() {
+    thread_local std::vector<TForm*> forms;
+    return forms;
+}
+
+// Hidden because the program is minimised: the window belongs, through its
+// owners, to the application window, and that is minimised.
+bool HiddenWithProgram(HWND hwnd) {
+    HWND main = Application().MainFormHandle;
+    HWND app = main != nullptr ? GetWindow(main, GW_OWNER) : nullptr;
+    return app != nullptr && IsIconic(app) && GetAncestor(hwnd, GA_ROOTOWNER) == app;
+}
+
 BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
     auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
     if (hwnd != list->first && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
@@ -681,29 +698,46 @@ void TForm::FocusFirst() {
         SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
+void TForm::Appear() {
+    FWaitsForProgram = false;
+    PlaceOnScreen();
+    ShowWindow(FHandle, SW_SHOW);
+    SetActiveWindow(FHandle);
+    FocusFirst();
+}
+
 int TForm::ShowModal() {
     if (FModal || Visible())
         throw EInvalidOperation("Cannot make a visible window modal");
     HWND previous = GetActiveWindow();
-    if (!FExplicitOwner)
+    if (!FExplicitOwner) {
+        HWND owner = Application().ModalOwner();
         SetWindowLongPtrA(FHandle, GWLP_HWNDPARENT,
-                          reinterpret_cast<LONG_PTR>(previous != FHandle ? previous : nullptr));
+                          reinterpret_cast<LONG_PTR>(owner != FHandle ? owner : nullptr));
+    }
 
     // Like any modal dialog, the form disables the other windows of its thread
     // while it is up, and gives them back before it hides, so that activation
-    // returns to the window that was active.
+    // returns to the window that was active. Its owners are among them even
+    // while they are hidden with the minimised program.
     std::pair<HWND, std::vector<HWND>> others{FHandle, {}};
     EnumThreadWindows(GetCurrentThreadId(), CollectEnabled, reinterpret_cast<LPARAM>(&others));
+    for (HWND h = GetWindow(FHandle, GW_OWNER); h != nullptr; h = GetWindow(h, GW_OWNER))
+        if (IsWindowEnabled(h) && !IsWindowVisible(h))
+            others.second.push_back(h);
     for (HWND h : others.second)
         EnableWindow(h, FALSE);
     FModal = true;
     FModalResult = mrNone;
+    ModalForms().push_back(this);
     struct Restore {
         TForm* form;
         std::vector<HWND>& windows;
         HWND previous;
         ~Restore() {
+            ModalForms().pop_back();
             form->FModal = false;
+            form->FWaitsForProgram = false;
             for (HWND h : windows)
                 EnableWindow(h, TRUE);
             ShowWindow(form->FHandle, SW_HIDE);
@@ -714,10 +748,12 @@ int TForm::ShowModal() {
 
     if (OnShow)
         OnShow(this);
-    PlaceOnScreen();
-    ShowWindow(FHandle, SW_SHOW);
-    SetActiveWindow(FHandle);
-    FocusFirst();
+    // Shown now, a form would stand alone on the screen of a minimised
+    // program; it comes back with the program instead, as its owners do.
+    if (HiddenWithProgram(FHandle))
+        FWaitsForProgram = true;
+    else
+        Appear();
 
     // Worker threads hand work to the main thread (Synchronize); the loop
     // runs it, woken by a thread message when some is queued.
@@ -809,6 +845,10 @@ INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
         Close();
+        return TRUE;
+    case WM_SHOW_WAITING:
+        if (FWaitsForProgram && !HiddenWithProgram(FHandle))
+            Appear();
         return TRUE;
     case WM_SHOWWINDOW:
         // Hidden or shown again with the minimised or restored application
@@ -931,6 +971,11 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
             ShowOwnedPopups(hwnd, FALSE);
         } else if (wParam == SIZE_RESTORED) {
             ShowOwnedPopups(hwnd, TRUE);
+            // Then the modal forms opened while it was minimised, outermost
+            // first, since each needs its owner on screen.
+            std::vector<TForm*> waiting = ModalForms();
+            for (TForm* form : waiting)
+                SendMessageA(form->Handle(), WM_SHOW_WAITING, 0, 0);
             if (GetActiveWindow() == hwnd)
                 PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
         }
@@ -982,6 +1027,15 @@ HWND TApplication::Handle() {
     return window;
 }
 
+HWND TApplication::ModalOwner() const {
+    const std::vector<TForm*>& modal = ModalForms();
+    if (!modal.empty())
+        return modal.back()->Handle();
+    if (MainFormHandle != nullptr && IsWindow(MainFormHandle))
+        return MainFormHandle;
+    return GetActiveWindow();
+}
+
 bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }
 
 bool TApplication::HelpCommand(unsigned command, std::uintptr_t data) {
@@ -994,7 +1048,7 @@ int TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     if (OnMessageBox)
         return OnMessageBox(request);
     if (request.ExceptionBox) {
-        MessageBoxA(GetActiveWindow(), request.Text.c_str(), request.Caption.c_str(),
+        MessageBoxA(ModalOwner(), request.Text.c_str(), request.Caption.c_str(),
                     MB_OK | MB_ICONERROR);
         return mrOk;
     }

@@ -196,7 +196,7 @@ private:
 class TForm : public TObject {
 public:
     // From a template (its style must not hold WS_VISIBLE). Owner may be null:
-    // the form is then owned by the window active when it is shown.
+    // the form is then owned by the form that shows it (ModalOwner).
     TForm(HWND owner, const char* templateName, HINSTANCE instance = nullptr);
     TForm(HWND owner, int templateId, HINSTANCE instance = nullptr);
     // Built in code: an empty dialog with the given caption, style, extended
@@ -216,6 +216,8 @@ public:
     int ClientHeight() const;
 
     // Shows the form modally and returns the modal result it closed with.
+    // Opened while the program is minimised, the form stays hidden until the
+    // program is restored, and then comes up with the activation.
     int ShowModal();
     bool Modal() const { return FModal; }
     bool Visible() const;
@@ -305,6 +307,7 @@ private:
     void CloseModal();
     void PlaceOnScreen();
     void FocusFirst();
+    void Appear();
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -312,6 +315,7 @@ private:
     bool FExplicitOwner = false;
     bool FModal = false;
     bool FPlaced = false;
+    bool FWaitsForProgram = false;  // modal, hidden until the program is restored
     int FModalResult = mrNone;
     HWND FActiveControl = nullptr;
     TButton* FDefaultButton = nullptr;
@@ -362,6 +366,13 @@ public:
     HWND Handle();
     // The form RunMainForm runs, while it runs.
     HWND MainFormHandle = nullptr;
+    // The owner of a message box or modal form shown now on this thread
+    // without one of its own: the form whose modal loop runs innermost, else
+    // the form RunMainForm runs, else the active window. The form that shows
+    // a box is always one of the first two: while a modal form is up, nothing
+    // else of the program takes input. The active window would not do, as it
+    // is null while another program is in front or this one is minimised.
+    HWND ModalOwner() const;
     bool HelpContext(int context);
     bool HelpCommand(unsigned command, std::uintptr_t data);
     // Shows a message box through OnMessageBox or on screen; returns the
