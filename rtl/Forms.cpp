@@ -143,7 +143,14 @@ void TControl::SetText(const std::string& text) { SetWindowTextA(FHandle, text.c
 
 bool TControl::Enabled() const { return IsWindowEnabled(FHandle) != FALSE; }
 
-void TControl::SetEnabled(bool value) { EnableWindow(FHandle, value ? TRUE : FALSE); }
+void TControl::SetEnabled(bool value) {
+    // The focus on a control being disabled is dropped, on Windows too, and
+    // then no key reaches the form until the mouse is used; so it moves on
+    // first.
+    if (!value && Focused())
+        FForm->FocusAwayFrom(FHandle);
+    EnableWindow(FHandle, value ? TRUE : FALSE);
+}
 
 bool TControl::Visible() const { return (GetWindowLongA(FHandle, GWL_STYLE) & WS_VISIBLE) != 0; }
 
@@ -695,6 +702,28 @@ void TForm::FocusFirst() {
     if (target == nullptr || !IsWindowEnabled(target) || !IsWindowVisible(target))
         target = GetNextDlgTabItem(FHandle, nullptr, FALSE);
     if (target != nullptr)
+        SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+}
+
+// Before the focused control is disabled: the focus goes to the nearest
+// control before it that is not a push button (the list a button acts on
+// comes before the button), else to the next one. A focused push button
+// would become the default one, and Enter would press it.
+void TForm::FocusAwayFrom(HWND control) {
+    HWND target = nullptr;
+    HWND first = GetNextDlgTabItem(FHandle, control, TRUE);
+    for (HWND h = first; h != nullptr && h != control;) {
+        if (!(SendMessageA(h, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) {
+            target = h;
+            break;
+        }
+        h = GetNextDlgTabItem(FHandle, h, TRUE);
+        if (h == first)
+            break;
+    }
+    if (target == nullptr)
+        target = GetNextDlgTabItem(FHandle, control, FALSE);
+    if (target != nullptr && target != control)
         SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 

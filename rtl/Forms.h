@@ -308,6 +308,7 @@ private:
     void PlaceOnScreen();
     void FocusFirst();
     void Appear();
+    void FocusAwayFrom(HWND control);
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

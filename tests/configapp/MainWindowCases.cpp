@@ -369,6 +369,7 @@ TEST_F(MainWindowTest, ListsShowSortedRowsAndRemoveAsksFirst) {
         seams.Answer(mrYes);
         gui::Click(H(form.btnServiceRemove));
         EXPECT_EQ(lv->Count(), 2);
+        EXPECT_EQ(gui::FocusOf(form.Handle()), H(lv));  // not lost with the disabled button
         EXPECT_EQ(lv->Cell(1, 0), "Spooler");
         EXPECT_EQ(lv->Selected(), -1);
         EXPECT_FALSE(IsWindowEnabled(H(form.btnServiceEdit)));
@@ -380,8 +381,9 @@ TEST_F(MainWindowTest, ListsShowSortedRowsAndRemoveAsksFirst) {
                   "Are you sure you want to remove this process from the list of \r\nmonitored "
                   "processes?");
         EXPECT_EQ(form.lvProcesses->Count(), 0);
-        // Cancel: the removals stay in memory only.
-        gui::Click(H(form.btnCancel));
+        // Escape where the focus went: the removals stay in memory only.
+        EXPECT_EQ(gui::FocusOf(form.Handle()), H(form.lvProcesses));
+        gui::PostKey(gui::FocusOf(form.Handle()), VK_ESCAPE);
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });
     EXPECT_TRUE(rawreg::KeyExists(Key + "\\Services\\Mid"));

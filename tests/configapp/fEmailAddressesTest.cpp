@@ -188,10 +188,14 @@ TEST_F(RecipientsTest, AnEmptyListOpensEmptyAndOkStoresItEmpty) {
     {
         gui::Driver driver([&] {
             ASSERT_TRUE(gui::WaitVisible(form.Handle()));
-            gui::ClickListItem(form.lsAddresses->Handle(), 0);
-            gui::Click(form.btnRemove->Handle());
-            EXPECT_EQ(form.lsAddresses->Count(), 0);
-            gui::PostKey(form.lsAddresses->Handle(), VK_RETURN);  // OK is the default button
+            // By keyboard: Down, Alt+R; the focus is back on the list, where
+            // Enter presses OK, the default button.
+            HWND list = form.lsAddresses->Handle();
+            gui::PostKey(list, VK_DOWN);
+            gui::PostAltKey(list, 'R');
+            ASSERT_TRUE(gui::WaitUntil([&] { return form.lsAddresses->Count() == 0; }));
+            EXPECT_EQ(gui::FocusOf(list), list);
+            gui::PostKey(gui::FocusOf(list), VK_RETURN);
         });
         result = form.Execute(&config);
     }
