@@ -105,6 +105,9 @@ std::vector<std::pair<int, DWORD>> TemplateHelpIds(const BYTE* data, size_t size
     return result;
 }
 
+// Not in the SDK headers: posted by the system after an F1 key press; its
+// default handling sends WM_HELP.
+constexpr UINT WM_KEYF1 = 0x004D;
 // The application window to a form waiting for the restored program.
 constexpr UINT WM_SHOW_WAITING = WM_APP + 0x3A2;
 
@@ -633,6 +636,21 @@ bool TForm::DialogChar(const MSG& msg) {
     return false;
 }
 
+bool TForm::HelpKey(const MSG& msg) {
+    if ((msg.message != WM_KEYDOWN || msg.wParam != VK_F1) && msg.message != WM_KEYF1)
+        return false;
+    if (msg.hwnd != FHandle && !IsChild(FHandle, msg.hwnd))
+        return false;
+    if (msg.message == WM_KEYDOWN) {
+        try {
+            ShowHelpFor(msg.hwnd);
+        } catch (...) {
+            Application().HandleException();
+        }
+    }
+    return true;
+}
+
 bool TForm::ShowHelpFor(HWND window) {
     for (HWND h = window; h != nullptr; h = GetParent(h)) {
         DWORD context = GetWindowContextHelpId(h);
@@ -812,17 +830,8 @@ int TForm::ShowModal() {
             FModalResult = mrCancel;
             break;
         }
-        // F1 is served here rather than left to the system's WM_HELP, so that
-        // it reaches the help system the same way on every platform.
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1 &&
-            (msg.hwnd == FHandle || IsChild(FHandle, msg.hwnd))) {
-            try {
-                ShowHelpFor(msg.hwnd);
-            } catch (...) {
-                Application().HandleException();
-            }
+        if (HelpKey(msg))
             continue;
-        }
         bool taken = false;
         try {
             taken = DialogChar(msg);
@@ -984,11 +993,21 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
         // The task-bar button and its menu. Served here because a modal form
         // disables this window, and DefWindowProc ignores a disabled
         // window's system commands.
-        WPARAM command = wParam & 0xFFF0;
-        if (command != SC_MINIMIZE && command != SC_RESTORE)
+        switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+            ShowWindow(hwnd, SW_MINIMIZE);
+            return 0;
+        case SC_RESTORE:
+            ShowWindow(hwnd, SW_RESTORE);
+            return 0;
+        case SC_CLOSE:
+            SendMessageA(hwnd, WM_CLOSE, 0, 0);
+            return 0;
+        case SC_MAXIMIZE:
+            return 0;  // it has no maximise box: only its button is ever seen
+        default:
             return DefWindowProcA(hwnd, msg, wParam, lParam);
-        ShowWindow(hwnd, command == SC_MINIMIZE ? SW_MINIMIZE : SW_RESTORE);
-        return 0;
+        }
     }
     case WM_SIZE:
         // The forms go away with the minimised application window and come

@@ -249,6 +249,14 @@ public:
     // come before those of the controls on the pages. True when taken.
     bool DialogChar(const MSG& msg);
 
+    // F1 for a window of this form, served from the key itself so that it
+    // reaches the help system the same way on every platform. The system's
+    // own F1 message that follows (WM_KEYF1, which becomes WM_HELP) is
+    // dropped: WM_HELP carries the pointer's position, by which a control
+    // without a help context would get the topic of whatever control lies
+    // under the pointer. True when the message was one of the two.
+    bool HelpKey(const MSG& msg);
+
     // Routes a help request for a window of this form: the window's help
     // context, or that of its nearest parent with one, goes to the
     // application's help system. False when no context was found.

@@ -270,10 +270,18 @@ TEST_F(MainWindowTest, TheHelpButtonOnAnyControlAsksForItsOwnContext) {
                 expected.push_back({HELP_CONTEXT, GetWindowContextHelpId(c)});
             }
         }
+        // The system's F1 message (WM_KEYF1) on "Tarnwick Shutdown", which has
+        // no context, with the pointer on another box: no topic at all.
+        ClickTab(form, TfrmKorrinConfigMain::PageEventLog);
+        gui::PointerTo(H(form.cbTarnwickStartupEvent), MAKELPARAM(4, 4));
+        PostMessageA(H(form.cbTarnwickShutdownEvent), 0x004D, 0, 0);
+        gui::PostKey(H(form.cbWriteAlertsToEventLog), VK_F1);
+        expected.push_back({HELP_CONTEXT, 10013});
+        EXPECT_TRUE(gui::WaitUntil([&] { return seams.Help().size() >= expected.size(); }));
         gui::Click(H(form.btnCancel));
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });
-    EXPECT_EQ(expected.size(), 26u);
+    EXPECT_EQ(expected.size(), 27u);  // 26 controls, then the F1 on the master box
     EXPECT_GE(disabled, 8);  // the host edits and the six event-log boxes
     EXPECT_EQ(seams.Help(), expected);
 }
@@ -607,7 +615,8 @@ TEST_F(MainWindowTest, ARefusedStartIsReportedAndTheWindowStillCloses) {
 }
 
 // Minimised and restored through its task-bar window (the button's system
-// commands, "minimise all"'s ShowWindow, a modal form open), it keeps running.
+// commands, "minimise all"'s ShowWindow, a modal form open), it keeps running;
+// Close there brings it back to the modal form open, Maximize does nothing.
 TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelEndsIt) {
     std::string bin = ExeDir() + "..\\bin\\";
     EXPECT_NE(GetFileAttributesA((bin + TarnwickHelpFileName).c_str()), INVALID_FILE_ATTRIBUTES);
@@ -639,6 +648,8 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         EXPECT_EQ(gui::Text(from), "monitor@example.com");
         SendMessageA(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(from), TRUE);
         gui::Type(from, "edited@example.com");
+        EXPECT_TRUE(gui::SendReturns(app, WM_SYSCOMMAND, SC_MAXIMIZE, 0));
+        EXPECT_FALSE(IsZoomed(app));
         for (int way : {0, 1, 2}) {
             HWND dialog = nullptr;
             if (way == 2) {
@@ -649,7 +660,8 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
                 if (way == 1)
                     ShowWindowAsync(app, minimise ? SW_MINIMIZE : SW_RESTORE);
                 else
-                    PostMessageA(app, WM_SYSCOMMAND, minimise ? SC_MINIMIZE : SC_RESTORE, 0);
+                    PostMessageA(app, WM_SYSCOMMAND,
+                                 minimise ? SC_MINIMIZE : dialog ? SC_CLOSE : SC_RESTORE, 0);
             };
             taskBar(true);
             EXPECT_TRUE(gui::WaitUntil([&] { return IsIconic(app) && !IsWindowVisible(main); }));
