@@ -188,8 +188,7 @@ TEST_F(RecipientsTest, AnEmptyListOpensEmptyAndOkStoresItEmpty) {
     {
         gui::Driver driver([&] {
             ASSERT_TRUE(gui::WaitVisible(form.Handle()));
-            // By keyboard: Down, Alt+R; the focus is back on the list, where
-            // Enter presses OK, the default button.
+            // Down, Alt+R, then Enter where the focus went: OK is the default button.
             HWND list = form.lsAddresses->Handle();
             gui::PostKey(list, VK_DOWN);
             gui::PostAltKey(list, 'R');
