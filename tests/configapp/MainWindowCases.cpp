@@ -388,8 +388,8 @@ TEST_F(MainWindowTest, ListsShowSortedRowsAndRemoveAsksFirst) {
                   "Are you sure you want to remove this process from the list of \r\nmonitored "
                   "processes?");
         EXPECT_EQ(form.lvProcesses->Count(), 0);
-        // Escape where the focus went (not nowhere): the removals stay in memory only.
-        gui::PostKey(gui::FocusOf(form.Handle()), VK_ESCAPE);
+        // Cancel: the removals stay in memory only.
+        gui::PostKey(H(form.lvProcesses), VK_ESCAPE);
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });
     EXPECT_TRUE(rawreg::KeyExists(Key + "\\Services\\Mid"));
