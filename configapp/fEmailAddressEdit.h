@@ -8,7 +8,7 @@
 
 class TfrmEmailAddressEdit : public TForm {
 public:
-    // Made without an owner; it is owned by the window active when shown.
+    // Made without an owner; it is owned by the form that shows it.
     TfrmEmailAddressEdit();
 
     // Shows the dialog with Address in the edit. On OK, Address becomes the

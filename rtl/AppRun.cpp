@@ -42,15 +42,8 @@ int RunMainForm(TForm& form) {
             return static_cast<int>(msg.wParam);
         if (got == -1)
             return 1;
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1 &&
-            (msg.hwnd == hwnd || IsChild(hwnd, msg.hwnd))) {
-            try {
-                form.ShowHelpFor(msg.hwnd);
-            } catch (...) {
-                Application().HandleException();
-            }
+        if (form.HelpKey(msg))
             continue;
-        }
         bool taken = false;
         try {
             taken = form.DialogChar(msg);

@@ -128,7 +128,7 @@ bool TOpenDialog::Execute(HWND owner) {
 
     OPENFILENAMEA ofn{};
     ofn.lStructSize = sizeof(ofn);
-    ofn.hwndOwner = owner != nullptr ? owner : GetActiveWindow();
+    ofn.hwndOwner = owner != nullptr ? owner : Application().ModalOwner();
     ofn.lpstrFilter = Filter.empty() ? nullptr : filter.c_str();
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = file.data();

@@ -129,6 +129,26 @@ bool LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, std::s
     return true;
 }
 
+// Not in the SDK headers: posted by the system after an F1 key press; its
+// default handling sends WM_HELP.
+constexpr UINT WM_KEYF1 = 0x004D;
+// The application window to a form waiting for the restored program.
+constexpr UINT WM_SHOW_WAITING = WM_APP + 0x3A2;
+
+// The forms in a modal loop on this thread, innermost last.
+std::vector<TForm*>& ModalForms() {
+    thread_local std::vector<TForm*> forms;
+    return forms;
+}
+
+// Hidden because the program is minimised: the window belongs, through its
+// owners, to the application window, and that is minimised.
+bool HiddenWithProgram(HWND hwnd) {
+    HWND main = Application().MainFormHandle;
+    HWND app = main != nullptr ? GetWindow(main, GW_OWNER) : nullptr;
+    return app != nullptr && IsIconic(app) && GetAncestor(hwnd, GA_ROOTOWNER) == app;
+}
+
 BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
     auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
     if (hwnd != list->first && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
@@ -150,7 +170,14 @@ void TControl::SetText(const std::string& text) { SetWindowTextA(FHandle, text.c
 
 bool TControl::Enabled() const { return IsWindowEnabled(FHandle) != FALSE; }
 
-void TControl::SetEnabled(bool value) { EnableWindow(FHandle, value ? TRUE : FALSE); }
+void TControl::SetEnabled(bool value) {
+    // The focus on a control being disabled is dropped, on Windows too, and
+    // then no key reaches the form until the mouse is used; so it moves on
+    // first.
+    if (!value && Focused())
+        FForm->FocusAwayFrom(FHandle);
+    EnableWindow(FHandle, value ? TRUE : FALSE);
+}
 
 bool TControl::Visible() const { return (GetWindowLongA(FHandle, GWL_STYLE) & WS_VISIBLE) != 0; }
 
@@ -637,6 +664,21 @@ bool TForm::DialogChar(const MSG& msg) {
     return false;
 }
 
+bool TForm::HelpKey(const MSG& msg) {
+    if ((msg.message != WM_KEYDOWN || msg.wParam != VK_F1) && msg.message != WM_KEYF1)
+        return false;
+    if (msg.hwnd != FHandle && !IsChild(FHandle, msg.hwnd))
+        return false;
+    if (msg.message == WM_KEYDOWN) {
+        try {
+            ShowHelpFor(msg.hwnd);
+        } catch (...) {
+            Application().HandleException();
+        }
+    }
+    return true;
+}
+
 bool TForm::ShowHelpFor(HWND window) {
     for (HWND h = window; h != nullptr; h = GetParent(h)) {
         DWORD context = GetWindowContextHelpId(h);
@@ -709,29 +751,68 @@ void TForm::FocusFirst() {
         SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
+// Before the focused control is disabled: the focus goes to the nearest
+// control before it that is not a push button (the list a button acts on
+// comes before the button), else to the next one. A focused push button
+// would become the default one, and Enter would press it.
+void TForm::FocusAwayFrom(HWND control) {
+    HWND target = nullptr;
+    HWND first = GetNextDlgTabItem(FHandle, control, TRUE);
+    for (HWND h = first; h != nullptr && h != control;) {
+        if (!(SendMessageA(h, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) {
+            target = h;
+            break;
+        }
+        h = GetNextDlgTabItem(FHandle, h, TRUE);
+        if (h == first)
+            break;
+    }
+    if (target == nullptr)
+        target = GetNextDlgTabItem(FHandle, control, FALSE);
+    if (target != nullptr && target != control)
+        SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+}
+
+void TForm::Appear() {
+    FWaitsForProgram = false;
+    PlaceOnScreen();
+    ShowWindow(FHandle, SW_SHOW);
+    SetActiveWindow(FHandle);
+    FocusFirst();
+}
+
 int TForm::ShowModal() {
     if (FModal || Visible())
         throw EInvalidOperation("Cannot make a visible window modal");
     HWND previous = GetActiveWindow();
-    if (!FExplicitOwner)
+    if (!FExplicitOwner) {
+        HWND owner = Application().ModalOwner();
         SetWindowLongPtrA(FHandle, GWLP_HWNDPARENT,
-                          reinterpret_cast<LONG_PTR>(previous != FHandle ? previous : nullptr));
+                          reinterpret_cast<LONG_PTR>(owner != FHandle ? owner : nullptr));
+    }
 
     // Like any modal dialog, the form disables the other windows of its thread
     // while it is up, and gives them back before it hides, so that activation
-    // returns to the window that was active.
+    // returns to the window that was active. Its owners are among them even
+    // while they are hidden with the minimised program.
     std::pair<HWND, std::vector<HWND>> others{FHandle, {}};
     EnumThreadWindows(GetCurrentThreadId(), CollectEnabled, reinterpret_cast<LPARAM>(&others));
+    for (HWND h = GetWindow(FHandle, GW_OWNER); h != nullptr; h = GetWindow(h, GW_OWNER))
+        if (IsWindowEnabled(h) && !IsWindowVisible(h))
+            others.second.push_back(h);
     for (HWND h : others.second)
         EnableWindow(h, FALSE);
     FModal = true;
     FModalResult = mrNone;
+    ModalForms().push_back(this);
     struct Restore {
         TForm* form;
         std::vector<HWND>& windows;
         HWND previous;
         ~Restore() {
+            ModalForms().pop_back();
             form->FModal = false;
+            form->FWaitsForProgram = false;
             for (HWND h : windows)
                 EnableWindow(h, TRUE);
             ShowWindow(form->FHandle, SW_HIDE);
@@ -742,10 +823,12 @@ int TForm::ShowModal() {
 
     if (OnShow)
         OnShow(this);
-    PlaceOnScreen();
-    ShowWindow(FHandle, SW_SHOW);
-    SetActiveWindow(FHandle);
-    FocusFirst();
+    // Shown now, a form would stand alone on the screen of a minimised
+    // program; it comes back with the program instead, as its owners do.
+    if (HiddenWithProgram(FHandle))
+        FWaitsForProgram = true;
+    else
+        Appear();
 
     // Worker threads hand work to the main thread (Synchronize); the loop
     // runs it, woken by a thread message when some is queued.
@@ -775,17 +858,8 @@ int TForm::ShowModal() {
             FModalResult = mrCancel;
             break;
         }
-        // F1 is served here rather than left to the system's WM_HELP, so that
-        // it reaches the help system the same way on every platform.
-        if (msg.message == WM_KEYDOWN && msg.wParam == VK_F1 &&
-            (msg.hwnd == FHandle || IsChild(FHandle, msg.hwnd))) {
-            try {
-                ShowHelpFor(msg.hwnd);
-            } catch (...) {
-                Application().HandleException();
-            }
+        if (HelpKey(msg))
             continue;
-        }
         bool taken = false;
         try {
             taken = DialogChar(msg);
@@ -837,6 +911,10 @@ INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_CLOSE:
         Close();
+        return TRUE;
+    case WM_SHOW_WAITING:
+        if (FWaitsForProgram && !HiddenWithProgram(FHandle))
+            Appear();
         return TRUE;
     case WM_SHOWWINDOW:
         // Hidden or shown again with the minimised or restored application
@@ -943,11 +1021,21 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
         // The task-bar button and its menu. Served here because a modal form
         // disables this window, and DefWindowProc ignores a disabled
         // window's system commands.
-        WPARAM command = wParam & 0xFFF0;
-        if (command != SC_MINIMIZE && command != SC_RESTORE)
+        switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE:
+            ShowWindow(hwnd, SW_MINIMIZE);
+            return 0;
+        case SC_RESTORE:
+            ShowWindow(hwnd, SW_RESTORE);
+            return 0;
+        case SC_CLOSE:
+            SendMessageA(hwnd, WM_CLOSE, 0, 0);
+            return 0;
+        case SC_MAXIMIZE:
+            return 0;  // it has no maximise box: only its button is ever seen
+        default:
             return DefWindowProcA(hwnd, msg, wParam, lParam);
-        ShowWindow(hwnd, command == SC_MINIMIZE ? SW_MINIMIZE : SW_RESTORE);
-        return 0;
+        }
     }
     case WM_SIZE:
         // The forms go away with the minimised application window and come
@@ -959,6 +1047,11 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
             ShowOwnedPopups(hwnd, FALSE);
         } else if (wParam == SIZE_RESTORED) {
             ShowOwnedPopups(hwnd, TRUE);
+            // Then the modal forms opened while it was minimised, outermost
+            // first, since each needs its owner on screen.
+            std::vector<TForm*> waiting = ModalForms();
+            for (TForm* form : waiting)
+                SendMessageA(form->Handle(), WM_SHOW_WAITING, 0, 0);
             if (GetActiveWindow() == hwnd)
                 PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
         }
@@ -1010,6 +1103,15 @@ HWND TApplication::Handle() {
     return window;
 }
 
+HWND TApplication::ModalOwner() const {
+    const std::vector<TForm*>& modal = ModalForms();
+    if (!modal.empty())
+        return modal.back()->Handle();
+    if (MainFormHandle != nullptr && IsWindow(MainFormHandle))
+        return MainFormHandle;
+    return GetActiveWindow();
+}
+
 bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }
 
 bool TApplication::HelpCommand(unsigned command, std::uintptr_t data) {
@@ -1022,7 +1124,7 @@ int TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
     if (OnMessageBox)
         return OnMessageBox(request);
     if (request.ExceptionBox) {
-        MessageBoxA(GetActiveWindow(), request.Text.c_str(), request.Caption.c_str(),
+        MessageBoxA(ModalOwner(), request.Text.c_str(), request.Caption.c_str(),
                     MB_OK | MB_ICONERROR);
         return mrOk;
     }

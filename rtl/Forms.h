@@ -196,7 +196,7 @@ private:
 class TForm : public TObject {
 public:
     // From a template (its style must not hold WS_VISIBLE). Owner may be null:
-    // the form is then owned by the window active when it is shown.
+    // the form is then owned by the form that shows it (ModalOwner).
     TForm(HWND owner, const char* templateName, HINSTANCE instance = nullptr);
     TForm(HWND owner, int templateId, HINSTANCE instance = nullptr);
     // Built in code: an empty dialog with the given caption, style, extended
@@ -216,6 +216,8 @@ public:
     int ClientHeight() const;
 
     // Shows the form modally and returns the modal result it closed with.
+    // Opened while the program is minimised, the form stays hidden until the
+    // program is restored, and then comes up with the activation.
     int ShowModal();
     bool Modal() const { return FModal; }
     bool Visible() const;
@@ -246,6 +248,14 @@ public:
     // controls before the dialog manager sees it: the page tabs' accelerators
     // come before those of the controls on the pages. True when taken.
     bool DialogChar(const MSG& msg);
+
+    // F1 for a window of this form, served from the key itself so that it
+    // reaches the help system the same way on every platform. The system's
+    // own F1 message that follows (WM_KEYF1, which becomes WM_HELP) is
+    // dropped: WM_HELP carries the pointer's position, by which a control
+    // without a help context would get the topic of whatever control lies
+    // under the pointer. True when the message was one of the two.
+    bool HelpKey(const MSG& msg);
 
     // Routes a help request for a window of this form: the window's help
     // context, or that of its nearest parent with one, goes to the
@@ -305,6 +315,8 @@ private:
     void CloseModal();
     void PlaceOnScreen();
     void FocusFirst();
+    void Appear();
+    void FocusAwayFrom(HWND control);
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -312,6 +324,7 @@ private:
     bool FExplicitOwner = false;
     bool FModal = false;
     bool FPlaced = false;
+    bool FWaitsForProgram = false;  // modal, hidden until the program is restored
     int FModalResult = mrNone;
     HWND FActiveControl = nullptr;
     TButton* FDefaultButton = nullptr;
@@ -362,6 +375,13 @@ public:
     HWND Handle();
     // The form RunMainForm runs, while it runs.
     HWND MainFormHandle = nullptr;
+    // The owner of a message box or modal form shown now on this thread
+    // without one of its own: the form whose modal loop runs innermost, else
+    // the form RunMainForm runs, else the active window. The form that shows
+    // a box is always one of the first two: while a modal form is up, nothing
+    // else of the program takes input. The active window would not do, as it
+    // is null while another program is in front or this one is minimised.
+    HWND ModalOwner() const;
     bool HelpContext(int context);
     bool HelpCommand(unsigned command, std::uintptr_t data);
     // Shows a message box through OnMessageBox or on screen; returns the

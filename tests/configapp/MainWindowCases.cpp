@@ -270,10 +270,17 @@ TEST_F(MainWindowTest, TheHelpButtonOnAnyControlAsksForItsOwnContext) {
                 expected.push_back({HELP_CONTEXT, GetWindowContextHelpId(c)});
             }
         }
+        // The system's F1 (WM_KEYF1) on a box without context: none, whatever is under the pointer.
+        ClickTab(form, TfrmKorrinConfigMain::PageEventLog);
+        gui::PointerTo(H(form.cbTarnwickStartupEvent), MAKELPARAM(4, 4));
+        PostMessageA(H(form.cbTarnwickShutdownEvent), 0x004D, 0, 0);
+        gui::PostKey(H(form.cbWriteAlertsToEventLog), VK_F1);
+        expected.push_back({HELP_CONTEXT, 10013});
+        EXPECT_TRUE(gui::WaitUntil([&] { return seams.Help().size() >= expected.size(); }));
         gui::Click(H(form.btnCancel));
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });
-    EXPECT_EQ(expected.size(), 26u);
+    EXPECT_EQ(expected.size(), 27u);  // 26 controls, then the F1 on the master box
     EXPECT_GE(disabled, 8);  // the host edits and the six event-log boxes
     EXPECT_EQ(seams.Help(), expected);
 }
@@ -369,6 +376,7 @@ TEST_F(MainWindowTest, ListsShowSortedRowsAndRemoveAsksFirst) {
         seams.Answer(mrYes);
         gui::Click(H(form.btnServiceRemove));
         EXPECT_EQ(lv->Count(), 2);
+        EXPECT_EQ(gui::FocusOf(form.Handle()), H(lv));  // not lost with the disabled button
         EXPECT_EQ(lv->Cell(1, 0), "Spooler");
         EXPECT_EQ(lv->Selected(), -1);
         EXPECT_FALSE(IsWindowEnabled(H(form.btnServiceEdit)));
@@ -381,7 +389,7 @@ TEST_F(MainWindowTest, ListsShowSortedRowsAndRemoveAsksFirst) {
                   "processes?");
         EXPECT_EQ(form.lvProcesses->Count(), 0);
         // Cancel: the removals stay in memory only.
-        gui::Click(H(form.btnCancel));
+        gui::PostKey(H(form.lvProcesses), VK_ESCAPE);
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });
     EXPECT_TRUE(rawreg::KeyExists(Key + "\\Services\\Mid"));
@@ -617,8 +625,8 @@ TEST_F(MainWindowTest, ARefusedStartIsReportedAndTheWindowStillCloses) {
     EXPECT_TRUE(Read("FromEmail").Exists);
 }
 
-// Minimised and restored through its task-bar window (the button's system
-// commands, "minimise all"'s ShowWindow, a modal form open), it keeps running.
+// Minimised and restored through its task-bar window (system commands, "minimise
+// all", Close with a modal form open), it keeps running; Maximize does nothing.
 TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelEndsIt) {
     std::string bin = ExeDir() + "..\\bin\\";
     EXPECT_NE(GetFileAttributesA((bin + TarnwickHelpFileName).c_str()), INVALID_FILE_ATTRIBUTES);
@@ -650,6 +658,8 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
         EXPECT_EQ(gui::Text(from), "monitor@example.com");
         SendMessageA(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(from), TRUE);
         gui::Type(from, "edited@example.com");
+        EXPECT_TRUE(gui::SendReturns(app, WM_SYSCOMMAND, SC_MAXIMIZE, 0));
+        EXPECT_FALSE(IsZoomed(app));
         for (int way : {0, 1, 2}) {
             HWND dialog = nullptr;
             if (way == 2) {
@@ -660,7 +670,8 @@ TEST_F(MainWindowTest, TheProgramOpensItsWindowWithTheHelpFileBesideItAndCancelE
                 if (way == 1)
                     ShowWindowAsync(app, minimise ? SW_MINIMIZE : SW_RESTORE);
                 else
-                    PostMessageA(app, WM_SYSCOMMAND, minimise ? SC_MINIMIZE : SC_RESTORE, 0);
+                    PostMessageA(app, WM_SYSCOMMAND,
+                                 minimise ? SC_MINIMIZE : dialog ? SC_CLOSE : SC_RESTORE, 0);
             };
             taskBar(true);
             EXPECT_TRUE(gui::WaitUntil([&] { return IsIconic(app) && !IsWindowVisible(main); }));

@@ -188,10 +188,15 @@ TEST_F(RecipientsTest, AnEmptyListOpensEmptyAndOkStoresItEmpty) {
     {
         gui::Driver driver([&] {
             ASSERT_TRUE(gui::WaitVisible(form.Handle()));
-            gui::ClickListItem(form.lsAddresses->Handle(), 0);
-            gui::Click(form.btnRemove->Handle());
-            EXPECT_EQ(form.lsAddresses->Count(), 0);
-            gui::PostKey(form.lsAddresses->Handle(), VK_RETURN);  // OK is the default button
+            // Down, Alt+R: the focus, read right after the removal, is on the list.
+            HWND list = form.lsAddresses->Handle(), focus = nullptr;
+            auto remove = form.btnRemove->OnClick;
+            form.btnRemove->OnClick = [&](TObject* s) { remove(s); focus = GetFocus(); };
+            gui::PostKey(list, VK_DOWN);
+            gui::PostAltKey(list, 'R');
+            ASSERT_TRUE(gui::WaitUntil([&] { return form.lsAddresses->Count() == 0; }));
+            EXPECT_EQ(focus, list);
+            gui::PostKey(list, VK_RETURN);  // OK is the default button
         });
         result = form.Execute(&config);
     }

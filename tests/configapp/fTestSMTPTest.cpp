@@ -11,6 +11,8 @@
 
 #include "config/TarnwickConfig.h"
 #include "configapp/fTestSMTP.h"
+#include "rtl/AppRun.h"
+#include "rtl/Dialogs.h"
 #include "tests/support/FormSeams.h"
 #include "tests/support/GuiDriver.h"
 
@@ -161,6 +163,53 @@ TEST_F(TestSmtpTest, AWorkerThatCannotBeMadeIsReportedAndOkClosesTheDialog) {
         gui::Click(form.btnOk->Handle());
     });
     EXPECT_TRUE(form.Execute(&config));
+}
+
+// A worker that sends only once the script lets it.
+class HeldWorker : public TTestThread {
+public:
+    HeldWorker(TfrmTestSMTP* form, HANDLE go) : TTestThread(true, form), FGo(go) {}
+protected:
+    void Execute() override {
+        WaitForSingleObject(FGo, 30000);
+        TTestThread::Execute();
+    }
+    HANDLE FGo;
+};
+
+// The test ends while the program is minimised: the summary belongs to the
+// dialog, waits hidden with it, and comes back with the program, focused.
+TEST_F(TestSmtpTest, ASummaryWhileTheProgramIsMinimisedBelongsToTheDialogAndWaitsForIt) {
+    config.EmailAddresses->Add("not valid");  // fails at once, without a server
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    form.CreateWorker = [go](TfrmTestSMTP* f) -> TTestThread* { return new HeldWorker(f, go); };
+    Application().OnMessageBox = [](const TMessageBoxRequest& r) {
+        return r.Type == TMsgDlgType::mtConfirmation ? mrYes : ShowMessageForm(r);
+    };
+    TForm program(nullptr, "Program", WS_POPUP | WS_CAPTION | WS_SYSMENU, 0, 300, 200);
+    program.OnShow = [&](TObject*) { form.Execute(&config); };
+    {
+        gui::Driver driver([&] {
+            ASSERT_TRUE(gui::WaitVisible(form.Handle()));
+            HWND app = GetWindow(program.Handle(), GW_OWNER), box = nullptr;
+            PostMessageA(app, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+            ASSERT_TRUE(gui::WaitHidden(form.Handle()));
+            SetEvent(go);
+            ASSERT_TRUE(gui::WaitUntil([&] {
+                box = FindWindowExA(nullptr, nullptr, nullptr, "Error");
+                return box != nullptr && GetWindow(box, GW_OWNER) == form.Handle();
+            }));
+            EXPECT_TRUE(gui::SendReturns(box, WM_NULL, 0, 0));  // answered in its modal loop
+            EXPECT_FALSE(IsWindowVisible(box));
+            PostMessageA(app, WM_SYSCOMMAND, SC_RESTORE, 0);
+            EXPECT_TRUE(gui::WaitUntil([&] { return IsChild(box, gui::FocusOf(box)); }));
+            gui::PostKey(gui::FocusOf(box), VK_RETURN);  // then OK, enabled by then
+            gui::PostKey(form.btnOk->Handle(), VK_RETURN);
+            PostMessageA(program.Handle(), WM_CLOSE, 0, 0);
+        });
+        RunMainForm(program);
+    }
+    CloseHandle(go);
 }
 
 // ---- against real servers (inside smtp_peers.py's namespace) ----------------
