@@ -2,6 +2,8 @@
 // like a person: list clicks, the buttons, typing into the address edit.
 #include <windows.h>
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "config/TarnwickConfig.h"
@@ -258,6 +260,15 @@ TEST_F(RecipientsTest, HelpContextsLayoutAndScreenshots) {
             EXPECT_FALSE(gui::SaveScreenshot(form.Handle(), "configapp_email_addresses").empty());
             TfrmEmailAddressEdit* edit = Open(form.btnEdit->Handle());
             EXPECT_FALSE(gui::SaveScreenshot(edit->Handle(), "configapp_email_address").empty());
+            // The screen itself, not what the window would paint: the dialog
+            // inside its owner shows painted, not black (kept on top of other
+            // tests' windows, unmoved).
+            SetWindowPos(edit->Handle(), HWND_TOPMOST, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+            RECT r{};
+            GetWindowRect(edit->Handle(), &r);
+            std::vector<DWORD> px = gui::ScreenPixels(r);
+            EXPECT_LT(std::count(px.begin(), px.end(), 0u) * 2, px.size());
             gui::Click(edit->btnCancel->Handle());
             ASSERT_TRUE(gui::WaitHidden(edit->Handle()));
             gui::Click(form.btnCancel->Handle());
