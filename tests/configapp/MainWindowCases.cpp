@@ -477,8 +477,7 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
     Drive(form, [&] {
         const char* names[] = {"main-1-general", "main-2-eventlog", "main-3-services",
                                "main-4-processes", "main-5-about"};
-        // Read from the screen below: the pages' area, above every window and
-        // in a corner, away from other tests' windows and pointer.
+        // The pages' area, read from the screen: on top, away from other tests.
         SetWindowPos(form.Handle(), HWND_TOPMOST, 800, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
         RECT pages{};
         GetClientRect(H(form.pcMain), &pages);
@@ -493,8 +492,7 @@ TEST_F(MainWindowTest, LinksOpenTheirPagesAndEveryPageIsPhotographed) {
             gui::PostAltKey(focus != nullptr ? focus : form.Handle(), "GESPA"[page]);
             EXPECT_TRUE(gui::WaitUntil([&] { return form.pcMain->ActivePageIndex() == page; }));
             EXPECT_FALSE(gui::SaveScreenshot(form.Handle(), names[page]).empty());
-            // The screen shows the page as a full repaint does, with nothing
-            // left of the page before.
+            // The screen shows the page as a full repaint does: nothing of the last.
             std::vector<DWORD> shown = gui::ScreenPixels(pages);
             RedrawWindow(form.Handle(), nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE |
                          RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -847,28 +845,6 @@ std::map<std::string, std::string> Snapshot(const std::string& path) {
     std::map<std::string, std::string> out;
     Snapshot(path, out);
     return out;
-}
-
-TEST_F(MainWindowTest, OkRefusedForAServiceNameNoKeyCanHoldLeavesTheStoreAsItWas) {
-    StoreValid();
-    const std::string longName(300, 's');
-    rawreg::SetString(Key + "\\Services\\Spooler", "ServiceName", "Spooler");
-    rawreg::SetString(Key + "\\Services\\Long", "ServiceName", longName);
-    const std::map<std::string, std::string> before = Snapshot(Key);
-    TfrmKorrinConfigMain form;
-    form.FormCreate(&form);
-    Drive(form, [&] {
-        gui::Click(H(form.btnOk));
-        ASSERT_EQ(seams.BoxCount(), 1u);
-        EXPECT_EQ(seams.LastBox().Request.Text,
-                  "The watched service '" + longName +
-                      "' cannot be saved: a service name has 1 to 255 characters and no "
-                      "backslash.");
-        EXPECT_TRUE(IsWindowVisible(form.Handle()));
-        gui::PostKey(H(form.edtFromEmail), VK_ESCAPE);
-        EXPECT_TRUE(gui::WaitHidden(form.Handle()));
-    });
-    EXPECT_EQ(Snapshot(Key), before);
 }
 
 TEST_F(MainWindowTest, OkWithoutTheRightToWriteShowsTheErrorWritesNothingAndTheCloseBoxTriesAgain) {

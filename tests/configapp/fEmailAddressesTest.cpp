@@ -105,7 +105,9 @@ TEST_F(RecipientsTest, AddRefusesInvalidAndDuplicateAddressesThenAddsAndSelects)
 }
 
 TEST_F(RecipientsTest, EditAcceptsItsOwnAddressInAnotherCaseAndRefusesAnotherListedOne) {
-    for (const char* a : {"a@x.com", "b@x.com", "c@x.com"})
+    // Lines past 512 characters are read whole (Wine's ANSI list box read faults).
+    const std::string longLine = std::string(594, 'y') + "@x.com";
+    for (std::string a : {"a@x.com", "b@x.com", "c@x.com", longLine.c_str()})
         config.EmailAddresses->Add(a);
     bool result = false;
     {
@@ -124,7 +126,7 @@ TEST_F(RecipientsTest, EditAcceptsItsOwnAddressInAnotherCaseAndRefusesAnotherLis
             ASSERT_TRUE(gui::WaitHidden(edit->Handle()));
             // The line changes in place and stays selected; no re-sorting.
             EXPECT_EQ(Lines(*form.lsAddresses),
-                      (std::vector<std::string>{"Z@X.COM", "b@x.com", "c@x.com"}));
+                      (std::vector<std::string>{"Z@X.COM", "b@x.com", "c@x.com", longLine}));
             EXPECT_EQ(form.lsAddresses->ItemIndex(), 0);
 
             // A double click opens the same (reused) dialog for that line;
@@ -154,7 +156,7 @@ TEST_F(RecipientsTest, EditAcceptsItsOwnAddressInAnotherCaseAndRefusesAnotherLis
     EXPECT_TRUE(result);
     // The configuration's list sorts the addresses itself.
     EXPECT_EQ(Lines(*config.EmailAddresses),
-              (std::vector<std::string>{"B@X.Com", "c@x.com", "Z@X.COM"}));
+              (std::vector<std::string>{"B@X.Com", "c@x.com", longLine, "Z@X.COM"}));
     EXPECT_EQ(seams.BoxCount(), 1u);
 }
 
@@ -216,25 +218,6 @@ TEST_F(RecipientsTest, AnEmptyListOpensEmptyAndOkStoresItEmpty) {
     }
 }
 
-TEST_F(RecipientsTest, ALineLongerThanFiveHundredCharactersEditsAndSaves) {
-    const std::string stored = std::string(587, 'l') + "@example.test";  // 600 characters
-    config.EmailAddresses->Add(stored);
-    {
-        gui::Driver driver([&] {
-            ASSERT_TRUE(gui::WaitVisible(form.Handle()));
-            gui::ClickListItem(form.lsAddresses->Handle(), 0);
-            TfrmEmailAddressEdit* edit = Open(form.btnEdit->Handle());
-            ASSERT_NE(edit, nullptr);
-            EXPECT_EQ(edit->edtEmailAddress->Text(), stored);
-            gui::Click(edit->btnCancel->Handle());
-            ASSERT_TRUE(gui::WaitHidden(edit->Handle()));
-            gui::Click(form.btnOk->Handle());
-        });
-        EXPECT_TRUE(form.Execute(&config));
-    }
-    EXPECT_EQ(Lines(*config.EmailAddresses), std::vector<std::string>{stored});
-}
-
 TEST_F(RecipientsTest, HelpContextsLayoutAndScreenshots) {
     config.EmailAddresses->Add("admin@example.com");
     config.EmailAddresses->Add("ops@example.com");
@@ -260,9 +243,7 @@ TEST_F(RecipientsTest, HelpContextsLayoutAndScreenshots) {
             EXPECT_FALSE(gui::SaveScreenshot(form.Handle(), "configapp_email_addresses").empty());
             TfrmEmailAddressEdit* edit = Open(form.btnEdit->Handle());
             EXPECT_FALSE(gui::SaveScreenshot(edit->Handle(), "configapp_email_address").empty());
-            // The screen itself, not what the window would paint: the dialog
-            // inside its owner shows painted, not black (kept on top of other
-            // tests' windows, unmoved).
+            // On the screen itself, the dialog inside its owner is painted, not black.
             SetWindowPos(edit->Handle(), HWND_TOPMOST, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
             RECT r{};

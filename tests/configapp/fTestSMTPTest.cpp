@@ -166,14 +166,9 @@ TEST_F(TestSmtpTest, AWorkerThatCannotBeMadeIsReportedAndOkClosesTheDialog) {
 }
 
 // A worker that sends only once the script lets it.
-class HeldWorker : public TTestThread {
-public:
+struct HeldWorker : TTestThread {
     HeldWorker(TfrmTestSMTP* form, HANDLE go) : TTestThread(true, form), FGo(go) {}
-protected:
-    void Execute() override {
-        WaitForSingleObject(FGo, 30000);
-        TTestThread::Execute();
-    }
+    void Execute() override { WaitForSingleObject(FGo, 30000); TTestThread::Execute(); }
     HANDLE FGo;
 };
 

@@ -321,10 +321,8 @@ inline void PrintTree(HWND hwnd, HDC dc, POINT at) {
     RestoreDC(dc, saved);
 }
 
-// The pixels the display shows in a rectangle of the screen, through the
-// screen DC: what a person sees, where PrintTree shows what the windows would
-// paint. Read until two readings a moment apart agree, since Wine copies a
-// window's drawing to the display once the window's thread goes idle.
+// The pixels the display shows in a rectangle of the screen (what a person
+// sees; PrintTree shows what windows would paint), once two readings agree.
 inline std::vector<DWORD> ScreenPixels(const RECT& r) {
     const int w = r.right - r.left, h = r.bottom - r.top;
     BITMAPINFO info{{sizeof(BITMAPINFOHEADER), w, -h, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
