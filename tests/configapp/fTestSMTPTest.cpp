@@ -165,7 +165,6 @@ TEST_F(TestSmtpTest, AWorkerThatCannotBeMadeIsReportedAndOkClosesTheDialog) {
     EXPECT_TRUE(form.Execute(&config));
 }
 
-// A worker that sends only once the script lets it.
 struct HeldWorker : TTestThread {
     HeldWorker(TfrmTestSMTP* form, HANDLE go) : TTestThread(true, form), FGo(go) {}
     void Execute() override { WaitForSingleObject(FGo, 30000); TTestThread::Execute(); }

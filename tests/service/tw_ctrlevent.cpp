@@ -3,7 +3,7 @@
 // it. Exit code 0 when set, 2 when the event does not exist, 1 otherwise.
 // --audit prints the event's DACL in SDDL, then the error of that open from
 // this process's token with the Administrators made deny-only.
-// --squat makes the event first, null DACL, and holds it until stdin ends.
+// --squat makes the event first and holds it until stdin ends.
 #include <windows.h>
 #include <sddl.h>
 
@@ -14,11 +14,7 @@ int main(int argc, char** argv) {
     const char* name = "Global\\TARN_WICK_CTRL_EVNT";
     const char* mode = argc > 1 ? argv[1] : "";
     if (std::strcmp(mode, "--squat") == 0) {
-        SECURITY_DESCRIPTOR sd;
-        InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION);
-        SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE);
-        SECURITY_ATTRIBUTES sa{sizeof sa, &sd, FALSE};
-        if (CreateEventA(&sa, TRUE, FALSE, name) == nullptr)
+        if (CreateEventA(nullptr, TRUE, FALSE, name) == nullptr)
             return 1;
         std::printf("made\n");
         std::fflush(stdout);

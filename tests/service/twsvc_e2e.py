@@ -447,8 +447,7 @@ def main():
         else:
             print("broken configuration: stopped with exit code %d" % end[1])
 
-        # A control event made by someone else before the start is refused:
-        # the start fails with ERROR_ALREADY_EXISTS.
+        # A control event another process made first fails the start (183).
         write_config(wine, sample)
         squatter = subprocess.Popen([wine.runner, args.ctrl, "--squat"], stdin=subprocess.PIPE,
                                     stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
