@@ -1,10 +1,13 @@
 #include "service/KorrinThread.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 #include <winternl.h>
 
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <vector>
 
 #include "config/TarnwickConfigRegAdapter.h"
@@ -94,33 +97,129 @@ void TKernelHandle::Reset(void* h) {
 // Administrators only what the configuration program needs after a save (it
 // runs elevated, since saving writes under HKEY_LOCAL_MACHINE) and a wait;
 // nobody else gets anything. Protected: nothing is inherited from the
-// object directory.
-const char* const ControlEventSddl = "D:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA)";
+// object directory. The owner is named too, the Administrators (LocalSystem's
+// token holds the group as one it may make owner): the owner may always read
+// and rewrite the DACL, and the default owner can be a group that every
+// token holds.
+const char* const ControlEventSddl = "O:BAD:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA)";
+
+namespace {
+
+struct TLocalFree {
+    void operator()(void* p) const { LocalFree(p); }
+};
+using TLocalSecurityDescriptor = std::unique_ptr<void, TLocalFree>;
+
+bool IsTrustedOwner(PSID owner) {
+    if (owner == nullptr || !IsValidSid(owner))
+        return false;
+    if (IsWellKnownSid(owner, WinLocalSystemSid) ||
+        IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
+        return true;
+    // The account this service runs under.
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    bool own = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+               EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    CloseHandle(token);
+    return own;
+}
+
+// The same ACEs in the same order, byte for byte.
+bool SameAces(PACL a, PACL b) {
+    if (a == nullptr || b == nullptr || a->AceCount != b->AceCount)
+        return false;
+    for (WORD i = 0; i < a->AceCount; ++i) {
+        void* x = nullptr;
+        void* y = nullptr;
+        if (!GetAce(a, i, &x) || !GetAce(b, i, &y))
+            return false;
+        const WORD size = static_cast<ACE_HEADER*>(x)->AceSize;
+        if (size != static_cast<ACE_HEADER*>(y)->AceSize || std::memcmp(x, y, size) != 0)
+            return false;
+    }
+    return true;
+}
+
+// An existing control event is the monitor's own when it carries exactly the
+// DACL the monitor gives it, protected, and its owner is trusted. Windows
+// lets an account make only itself, or a group it holds as a possible owner,
+// the owner of an object, so no unprivileged process can make such an event.
+// (Wine 8 accepts any owner SID at creation; there only the DACL and the
+// owner are checked, as here.)
+bool IsOwnControlEvent(HANDLE event, PSECURITY_DESCRIPTOR wanted) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR found = nullptr;
+    if (GetSecurityInfo(event, SE_KERNEL_OBJECT,
+                        OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
+                        &dacl, nullptr, &found) != ERROR_SUCCESS)
+        return false;
+    TLocalSecurityDescriptor hold(found);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL wantedDacl = nullptr;
+    return GetSecurityDescriptorControl(found, &control, &revision) &&
+           (control & SE_DACL_PROTECTED) != 0 &&
+           GetSecurityDescriptorDacl(wanted, &present, &wantedDacl, &defaulted) && present &&
+           SameAces(dacl, wantedDacl) && IsTrustedOwner(owner);
+}
+
+// A start refused over the control event's name ends with this code.
+EOSError NameTaken(const std::string& what) {
+    return EOSError("The control event " + std::string(TarnwickControlEventName) + " " + what,
+                    ERROR_ALREADY_EXISTS);
+}
+const char* const MadeByAnother =
+    "was already made by another process; the monitor does not use it.";
+
+}  // namespace
 
 void TKorrinThread::CreateControlEvent() {
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(ControlEventSddl, SDDL_REVISION_1,
                                                               &sd, nullptr))
         RaiseLastOSError();
+    TLocalSecurityDescriptor hold(sd);
     SECURITY_ATTRIBUTES sa;
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = sd;
     sa.bInheritHandle = TRUE;
     HANDLE event = CreateEventA(&sa, TRUE, FALSE, TarnwickControlEventName);
     DWORD error = GetLastError();
-    LocalFree(sd);
+    if (event == nullptr && error == ERROR_ACCESS_DENIED) {
+        // An existing event that this account may not open with full access
+        // (a service that does not run as LocalSystem): what the monitor
+        // needs of its own event, and READ_CONTROL to look at it.
+        event = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE | READ_CONTROL, TRUE,
+                           TarnwickControlEventName);
+        error = event != nullptr ? ERROR_ALREADY_EXISTS : GetLastError();
+    }
     ControlEvent.Reset(event);
-    if (event == nullptr)
+    if (event == nullptr) {
+        // The name belongs to a mutex, semaphore, file mapping, timer...
+        if (error == ERROR_INVALID_HANDLE)
+            throw NameTaken("cannot be made: its name is held by another object, not an event.");
+        // An event that not even this service may open is not its own.
+        if (error == ERROR_ACCESS_DENIED)
+            throw NameTaken(MadeByAnother);
         RaiseLastOSError(error);
-    // An event of that name that someone made before us keeps its maker's
-    // security and every handle already opened on it: whoever holds one could
-    // still set it, whatever DACL we put on it now. Such an event is refused,
-    // and with it the start.
+    }
+    // An existing event keeps its maker's security and every handle opened on
+    // it: whoever made it could still set it, whatever DACL we put on it now.
+    // Only the monitor's own event, left by an earlier run while a trusted
+    // process (an administrator's tool waiting on it) still holds a handle,
+    // is taken over, and cleared of any signal left in it.
     if (error == ERROR_ALREADY_EXISTS) {
-        ControlEvent.Reset();
-        throw EOSError("The control event " + std::string(TarnwickControlEventName) +
-                           " was already made by another process; the monitor does not use it.",
-                       ERROR_ALREADY_EXISTS);
+        if (!IsOwnControlEvent(event, sd)) {
+            ControlEvent.Reset();
+            throw NameTaken(MadeByAnother);
+        }
+        ResetEvent(event);
     }
 }
 
@@ -136,6 +235,9 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     // leaves nothing behind: the destructor does not run for an object whose
     // constructor raised, but its members' destructors do.
     ControlRequest = 0;
+    StopEvent.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (StopEvent == nullptr)
+        RaiseLastOSError();
     CreateControlEvent();
 
     ConsoleHandler.Acquire();
@@ -164,6 +266,7 @@ TKorrinThread::~TKorrinThread() {
     Config.reset();
     ConsoleHandler.Reset();
     ControlEvent.Reset();
+    StopEvent.Reset();
 }
 
 void TKorrinThread::RequestStop() {
@@ -174,6 +277,7 @@ void TKorrinThread::RequestStop() {
 
 void TKorrinThread::PostStopRequest() {
     InterlockedExchange(&ControlRequest, crStop);
+    SetEvent(StopEvent);
     SetEvent(ControlEvent);
 }
 
@@ -240,7 +344,7 @@ void TKorrinThread::Execute() {
     DebugTrace("Thread Exiting");
 }
 
-void TKorrinThread::LoadConfig(bool IsReload) {
+void TKorrinThread::ReadConfig() {
     while (WatchedProcesses->Count() > 0)
         WatchedProcesses->Delete(0);
     while (WatchedServiceProcesses->Count() > 0)
@@ -249,13 +353,22 @@ void TKorrinThread::LoadConfig(bool IsReload) {
         WatchedServices->Delete(0);
     Config.reset();
 
-    {
-        TServiceConfigRegAdapter adapter;
-        adapter.ConfigClass = TTarnwickRuntimeConfig::Class();
-        std::unique_ptr<TTarnwickConfig> loaded = adapter.Load();
-        Config.reset(CheckedCast<TTarnwickRuntimeConfig>(loaded.get()));
-        loaded.release();
-    }
+    TServiceConfigRegAdapter adapter;
+    adapter.ConfigClass = TTarnwickRuntimeConfig::Class();
+    std::unique_ptr<TTarnwickConfig> loaded = adapter.Load();
+    Config.reset(CheckedCast<TTarnwickRuntimeConfig>(loaded.get()));
+    loaded.release();
+}
+
+bool TKorrinThread::WaitForRequest(unsigned long TimeoutMs) {
+    const HANDLE events[2] = {ControlEvent, StopEvent};
+    DWORD r = WaitForMultipleObjects(2, events, FALSE, TimeoutMs);
+    return r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1 || r == WAIT_ABANDONED_0 ||
+           r == WAIT_ABANDONED_0 + 1;
+}
+
+void TKorrinThread::LoadConfig(bool IsReload) {
+    ReadConfig();
 
     Loading = true;
     if (!IsReload) {
@@ -269,9 +382,16 @@ void TKorrinThread::LoadConfig(bool IsReload) {
                 double ms = remaining * 1000.0;
                 DWORD timeout = ms >= static_cast<double>(INFINITE) ? INFINITE - 1
                                                                      : static_cast<DWORD>(ms);
-                DWORD r = WaitForSingleObject(ControlEvent, timeout);
-                if (r == WAIT_OBJECT_0 || r == WAIT_ABANDONED)
-                    HandleControlRequest();
+                // A request ends the delay. A stop ends the thread. A reload
+                // request means that a configuration was saved while we
+                // waited: it is the one to watch with, so it is read again.
+                if (WaitForRequest(timeout)) {
+                    const long request = HandleControlRequest();
+                    if (static_cast<unsigned long>(request) < 2 && !Terminated()) {
+                        DebugTrace("Reloading config saved during the start-up wait");
+                        ReadConfig();
+                    }
+                }
             }
         }
     }
@@ -282,7 +402,7 @@ void TKorrinThread::LoadConfig(bool IsReload) {
     Loading = false;
 }
 
-void TKorrinThread::HandleControlRequest() {
+long TKorrinThread::HandleControlRequest() {
     LONG request = InterlockedCompareExchange(&ControlRequest, 0, 0);
     if (static_cast<unsigned long>(request) < 2) {
         if (!Loading)
@@ -297,6 +417,7 @@ void TKorrinThread::HandleControlRequest() {
     ResetEvent(ControlEvent);
     if (InterlockedCompareExchange(&ControlRequest, 0, request) != request)
         SetEvent(ControlEvent);
+    return request;
 }
 
 void TKorrinThread::SaveLastShutdownTime() {
@@ -399,14 +520,16 @@ bool TKorrinThread::WaitForSignal(int& ProcessIndex, int& ServiceProcessIndex,
     const int processes = WatchedProcesses->Count();
     const int serviceProcesses = WatchedServiceProcesses->Count();
     std::vector<HANDLE> handles;
-    handles.reserve(processes + serviceProcesses + 1);
+    handles.reserve(processes + serviceProcesses + 2);
     for (int i = 0; i < processes; ++i)
         handles.push_back(WatchedProcesses->GetItem(i)->Handle());
     for (int i = 0; i < serviceProcesses; ++i)
         handles.push_back(WatchedServiceProcesses->GetItem(i)->Handle());
-    // Last, so that the wait's own thread always watches it, however many
-    // process handles there are.
+    // Last, so that the wait's own thread always watches them, however many
+    // process handles there are. The stop event stands beside the named one,
+    // which anyone allowed to set it may also reset.
     handles.push_back(ControlEvent);
+    handles.push_back(StopEvent);
 
     const DWORD timeout = static_cast<DWORD>(WaitSeconds) * 1000;
     TWaitAnyResult r = WaitForAnyObject(handles.data(), handles.size(), timeout, true);
@@ -422,8 +545,7 @@ bool TKorrinThread::WaitForSignal(int& ProcessIndex, int& ServiceProcessIndex,
     }
 
     if (result && !ControlSignalled) {
-        DWORD w = WaitForSingleObject(ControlEvent, FollowUpWaitMs);
-        if (w == WAIT_OBJECT_0 || w == WAIT_ABANDONED) {
+        if (WaitForRequest(FollowUpWaitMs)) {
             ProcessIndex = -1;
             ServiceProcessIndex = -1;
             ControlSignalled = true;

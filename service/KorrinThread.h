@@ -43,9 +43,9 @@ using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMonitoredProcessEvent = std::function<void(TObject* Sender, TMonitoredProcess* Process)>;
 using TMonitoredServiceEvent = std::function<void(TObject* Sender, TMonitoredService* Service)>;
 
-// The named event that carries reload and stop requests. Only LocalSystem
-// (full access) and the Administrators (set and wait) may open it; the
-// configuration program sets it after saving.
+// The named event that carries reload and stop requests. Owned by the
+// Administrators; only LocalSystem (full access) and the Administrators (set
+// and wait) may open it; the configuration program sets it after saving.
 extern const char* const TarnwickControlEventName;  // "Global\TARN_WICK_CTRL_EVNT"
 
 // Values of ControlRequest when the control event fires: 0 (a bare signal,
@@ -54,11 +54,16 @@ enum : long { crReload = 0, crReloadToo = 1, crStop = 2 };
 
 class TKorrinThread : public TThread {
 public:
-    // Builds the lists, creates the control event and acquires the console
-    // control handler; raises the operating-system error when either fails,
-    // with neither left behind. An event of that name that already exists
-    // (made by another process) is refused with ERROR_ALREADY_EXISTS. The thread runs at once unless
-    // CreateSuspended is true.
+    // Builds the lists, creates the stop and control events and acquires the
+    // console control handler; raises the operating-system error when any of
+    // them fails, with nothing left behind. An existing control event is
+    // taken over (and reset) only when it is provably the monitor's own: our
+    // DACL, protected, and a trusted owner (LocalSystem, the Administrators
+    // or this service's account), as an earlier run leaves it while another
+    // process still holds a handle. Any other existing event, and another
+    // kind of object holding the name, is refused with EOSError
+    // ERROR_ALREADY_EXISTS. The thread runs at once unless CreateSuspended
+    // is true.
     explicit TKorrinThread(bool CreateSuspended);
     // Unhooks the console handler first, so that no console event reaches
     // the object once its teardown has begun; then ends a thread that is
@@ -67,9 +72,11 @@ public:
     ~TKorrinThread() override;
 
     // Any thread: resumes a suspended thread, sets ControlRequest to 2 with
-    // an atomic exchange, then sets the control event. Never lost: a reload
-    // in progress leaves it pending, and the loop ends at the latest in the
-    // pass after that reload.
+    // an atomic exchange, then sets the private stop event and the control
+    // event. Never lost: a reload in progress leaves it pending, and the loop
+    // ends at the latest in the pass after that reload; the stop event, which
+    // no other process can reach, keeps it even when someone resets the
+    // named event.
     void RequestStop();
     // The console handler's OnShutdown: marks the stop as a system shutdown
     // and makes the stop request. Unlike RequestStop it never resumes a
@@ -84,16 +91,18 @@ public:
 
     // Monitor-thread operations, public so that a test can drive a thread
     // that is never resumed.
-    void HandleControlRequest();
+    // Acts on the pending request and clears it; returns the code acted on.
+    long HandleControlRequest();
     void LoadConfig(bool IsReload);
     void SaveLastShutdownTime();
 
     void DetectNewProcesses();
     // Waits on every watched program's handle, every watched service
-    // process's handle and the control event, in that order (any number of
-    // them). The lowest signalled index wins; after a process handle, the
-    // control event alone gets FollowUpWaitMs more, and a request then takes
-    // precedence. True when something was signalled.
+    // process's handle, the control event and the stop event, in that order
+    // (any number of them). The lowest signalled index wins; either event
+    // counts as the control event. After a process handle, the two events
+    // alone get FollowUpWaitMs more, and a request then takes precedence.
+    // True when something was signalled.
     bool WaitForSignal(int& ProcessIndex, int& ServiceProcessIndex, bool& ControlSignalled);
     void ProcessSignalled(int Index);
     void ServiceProcessSignalled(int Index);
@@ -115,6 +124,8 @@ public:
     std::int32_t WaitSeconds = 10;
     volatile long ControlRequest = 0;
     TKernelHandle ControlEvent;
+    // Unnamed, held by this process alone: set with every stop request.
+    TKernelHandle StopEvent;
     TMonitoredProcessEvent OnProcessStopped;
     TMonitoredProcessEvent OnProcessStarted;
     TMonitoredServiceEvent OnServiceStarted;
@@ -140,6 +151,11 @@ protected:
 
 private:
     void CreateControlEvent();
+    // Empties the watched lists (no events), frees the configuration and
+    // reads it again from the registry.
+    void ReadConfig();
+    // Waits on the control and stop events; true when either is set.
+    bool WaitForRequest(unsigned long TimeoutMs);
     TDateTime CurrentTime() const;
     void ClearConsoleHooks();
     // ControlRequest := 2 (atomic exchange), then the control event.

@@ -411,7 +411,8 @@ TEST_F(KorrinThread, TheStartUpDelayAfterABootEndsOnARequest) {
     Thread.reset();
 
     // First start after the boot, one hour of delay: a reload request ends
-    // the delay at once and is dropped.
+    // the delay at once, and the configuration saved meanwhile is the one
+    // watched with.
     WriteConfig({{}, {}, 3600, boot - 1.0});
     TRecorder reloaded;
     Thread = std::make_unique<TKorrinThread>(true);
@@ -420,12 +421,14 @@ TEST_F(KorrinThread, TheStartUpDelayAfterABootEndsOnARequest) {
     Thread->Resume();
     while (!Thread->Loading)
         Sleep(1);
+    WriteConfig({{ProgramCopy("kt_saved.exe")}, {}, 3600, boot - 1.0});
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, TarnwickControlEventName);
     ASSERT_NE(event, nullptr);
     SetEvent(event);
     CloseHandle(event);
     ASSERT_TRUE(reloaded.WaitFor('B'));
     ASSERT_TRUE(StopThread());
+    EXPECT_EQ(Thread->Config->RuntimeProcesses->Count(), 1);
     Thread.reset();
 
     // A stop during the delay ends the thread without start or stop events,
@@ -445,6 +448,29 @@ TEST_F(KorrinThread, TheStartUpDelayAfterABootEndsOnARequest) {
     ASSERT_TRUE(StopThread());
     EXPECT_TRUE(stopped.Records().empty());
     EXPECT_EQ(ReadLastShutdownTime(), fixedNow);
+}
+
+TEST_F(KorrinThread, AStopSurvivesAResetOfTheNamedEvent) {
+    // The start alert takes a while (a slow mail server); meanwhile the stop
+    // comes, and someone allowed to set the named event resets it.
+    HANDLE inStart = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    NewThread();
+    Thread->OnStart = [&](TObject*) {
+        SetEvent(inStart);
+        WaitForSingleObject(release, kEventTimeoutMs);
+    };
+    Thread->Resume();
+    ASSERT_EQ(WaitForSingleObject(inStart, kEventTimeoutMs), WAIT_OBJECT_0);
+    Thread->RequestStop();
+    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, TarnwickControlEventName);
+    ASSERT_NE(event, nullptr);
+    ResetEvent(event);
+    CloseHandle(event);
+    SetEvent(release);
+    EXPECT_EQ(WaitForSingleObject(Thread->Handle(), 10000), WAIT_OBJECT_0) << "the stop was lost";
+    CloseHandle(inStart);
+    CloseHandle(release);
 }
 
 TEST_F(KorrinThread, ServiceStartsAndStopsAreReported) {
@@ -585,6 +611,30 @@ TEST_F(KorrinThread, ConstructionAndTeardownLeaveNothingBehindAndLetNoConsoleEve
     ConsoleCtrlHandlerInstaller = &SetConsoleCtrlHandler;
     EXPECT_EQ(ConsoleControlHandlerRefCount(), 0);
     EXPECT_EQ(OpenEventA(SYNCHRONIZE, FALSE, TarnwickControlEventName), nullptr);
+
+    // The monitor's own event, still held elsewhere after its maker ended, is
+    // taken over and reset; an event of default security, or another kind
+    // of object holding the name, is refused with 183.
+    auto first = std::make_unique<TKorrinThread>(true);
+    HANDLE held = OpenEventA(EVENT_MODIFY_STATE | SYNCHRONIZE, FALSE, TarnwickControlEventName);
+    SetEvent(held);
+    first.reset();
+    EXPECT_NO_THROW(TKorrinThread(true));
+    EXPECT_EQ(WaitForSingleObject(held, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(held);
+    for (bool mutex : {false, true}) {
+        HANDLE other = mutex ? CreateMutexA(nullptr, FALSE, TarnwickControlEventName)
+                             : CreateEventA(nullptr, TRUE, FALSE, TarnwickControlEventName);
+        try {
+            TKorrinThread refused(true);
+            ADD_FAILURE() << "taken beside another object, mutex " << mutex;
+        } catch (const EOSError& e) {
+            EXPECT_EQ(e.ErrorCode, static_cast<unsigned long>(ERROR_ALREADY_EXISTS));
+            EXPECT_NE(std::string(e.what()).find(mutex ? "held by another object" : "another process"),
+                      std::string::npos) << e.what();
+        }
+        CloseHandle(other);
+    }
 
     // A shutdown before the owner starts the thread (it hooks the events
     // meanwhile) waits for that start, then ends the thread.
