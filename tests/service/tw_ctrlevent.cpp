@@ -1,25 +1,49 @@
 // Sets the running monitor's named control event, as the configuration
 // program does after a save: opens it with EVENT_MODIFY_STATE only and sets
 // it. Exit code 0 when set, 2 when the event does not exist, 1 otherwise.
-// --audit prints the event's DACL in SDDL, then the error of that open from
-// this process's token with the Administrators made deny-only.
-// --squat makes the event first and holds it until stdin ends.
+// --audit prints the event's owner and DACL in SDDL, then the errors of
+// opening it to set it and to change its DACL from this process's token with
+// the Administrators made deny-only.
+// --squat [mutex|semaphore|mapping|timer] makes the event (or an object of
+// that kind) under the name first and holds it until stdin ends.
+// --hold opens the event to wait and set, as an administrator's tool may,
+// and holds it until stdin ends; each line "reset" read resets it.
 #include <windows.h>
 #include <sddl.h>
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 int main(int argc, char** argv) {
     const char* name = "Global\\TARN_WICK_CTRL_EVNT";
     const char* mode = argc > 1 ? argv[1] : "";
-    if (std::strcmp(mode, "--squat") == 0) {
-        if (CreateEventA(nullptr, TRUE, FALSE, name) == nullptr)
+    const bool hold = std::strcmp(mode, "--hold") == 0;
+    if (hold || std::strcmp(mode, "--squat") == 0) {
+        const char* kind = argc > 2 ? argv[2] : "event";
+        HANDLE h;
+        if (hold)
+            h = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
+        else if (!std::strcmp(kind, "mutex"))
+            h = CreateMutexA(nullptr, FALSE, name);
+        else if (!std::strcmp(kind, "semaphore"))
+            h = CreateSemaphoreA(nullptr, 0, 1, name);
+        else if (!std::strcmp(kind, "mapping"))
+            h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name);
+        else if (!std::strcmp(kind, "timer"))
+            h = CreateWaitableTimerA(nullptr, TRUE, name);
+        else
+            h = CreateEventA(nullptr, TRUE, FALSE, name);
+        if (h == nullptr)
             return 1;
-        std::printf("made\n");
+        std::printf(hold ? "held\n" : "made\n");
         std::fflush(stdout);
-        while (std::getchar() != EOF) {
-        }
+        char line[64];
+        while (std::fgets(line, sizeof line, stdin) != nullptr)
+            if (hold && std::strncmp(line, "reset", 5) == 0) {
+                std::printf(ResetEvent(h) ? "reset\n" : "reset failed\n");
+                std::fflush(stdout);
+            }
         return 0;
     }
     if (std::strcmp(mode, "--audit") == 0) {
@@ -30,9 +54,11 @@ int main(int argc, char** argv) {
         SID_AND_ATTRIBUTES deny{admins, 0};
         HANDLE token = nullptr, restricted = nullptr;
         if (event == nullptr ||
-            !GetKernelObjectSecurity(event, DACL_SECURITY_INFORMATION, sd, sizeof sd, &needed) ||
+            !GetKernelObjectSecurity(event, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                     sd, sizeof sd, &needed) ||
             !ConvertSecurityDescriptorToStringSecurityDescriptorA(
-                sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr) ||
+                sd, SDDL_REVISION_1, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                &sddl, nullptr) ||
             !OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &token) ||
             !CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size) ||
             !CreateRestrictedToken(token, 0, 1, &deny, 0, nullptr, 0, nullptr, &restricted) ||
@@ -41,8 +67,9 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("%s\n", sddl);
-        if (OpenEventA(EVENT_MODIFY_STATE, FALSE, name) == nullptr)
-            std::printf("without Administrators: %lu\n", GetLastError());
+        for (DWORD access : {DWORD(EVENT_MODIFY_STATE), DWORD(WRITE_DAC)})
+            if (OpenEventA(access, FALSE, name) == nullptr)
+                std::printf("without Administrators, access 0x%lx: %lu\n", access, GetLastError());
         return 0;
     }
     HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, name);

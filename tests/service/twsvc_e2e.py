@@ -9,8 +9,11 @@ against the templates; then stops the service (the server holds the shutdown
 mail for a while, so stop pending must be reported again with rising check
 points), checks "LastShutdownTime" and uninstalls. A second run stores a
 switch of the wrong type: the monitor thread ends on the exception and the
-service must end stopped with a non-zero exit code; a third, with the control
-event made beforehand by another process, with 183. The event's DACL is read.
+service must end stopped with a non-zero exit code; a restart while another
+process holds the control event must work, and its stop must survive a reset
+of the event; starts with the control event (or another kind of object of its
+name) made beforehand by another process end with 183. The event's owner and
+DACL are read.
 
 Between the two, two reloads through the named control event, set from a
 second Wine process (tw_ctrlevent.exe): a recipient added to the stored
@@ -346,8 +349,9 @@ def main():
         computer = str(start[2]["Subject"]).rsplit(" on ", 1)[1] if start else "?"
         # Only the system and the administrators may use the control event.
         rc, out = wine.run(args.ctrl, "--audit")
-        if rc != 0 or out.splitlines() != ["D:P(A;;0x1f0003;;;SY)(A;;0x100002;;;BA)",
-                                           "without Administrators: 5"]:
+        if rc != 0 or out.splitlines() != ["O:BAD:P(A;;0x1f0003;;;SY)(A;;0x100002;;;BA)",
+                                           "without Administrators, access 0x2: 5",
+                                           "without Administrators, access 0x40000: 5"]:
             fail("control event's access: exit code %d\n%s" % (rc, out))
         line = [l for l in body_of(start).split("\r\n") if l.startswith(exe_name)]
         if not line or line[0] != exe_name.ljust(32) + "None":
@@ -401,6 +405,12 @@ def main():
             r"^Instances:    0$"], "program stop through the fail-over host",
             rcpt=(RCPT, RCPT2))
 
+        # An administrator's tool holds the control event from now on.
+        holder = subprocess.Popen([wine.runner, args.ctrl, "--hold"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if holder.stdout.readline().strip() != b"held":
+            fail("the control event could not be held")
+
         # Stop: the server holds the shutdown mail until stop pending has been
         # seen with two different check points, so the stop lasts as long
         # as the monitor thread takes, and is re-reported meanwhile.
@@ -435,6 +445,28 @@ def main():
             fail("LastShutdownTime not written: " + out)
         print("one alert mail as received:\n" + start[3].decode("latin-1") if start else "")
 
+        # A restart while the tool still holds the event takes the monitor's
+        # own event over. Its start alert is held at the server; meanwhile a
+        # stop comes and the tool resets the event: the stop still ends it.
+        sink.hold_subject = "Tarnwick Startup on"
+        sink.released = threading.Event()
+        wine.run("sc", "start", "Tarnwick", check=True)
+        if wine.wait_state(SERVICE_RUNNING) is None:
+            fail("restart beside a held control event: %s" % (wine.query(),))
+        else:
+            wine.run("sc", "stop", "Tarnwick", check=True)
+            wine.wait_state(SERVICE_STOP_PENDING)
+            time.sleep(1)
+            holder.stdin.write(b"reset\n")
+            holder.stdin.flush()
+            if holder.stdout.readline().strip() != b"reset":
+                fail("the holder could not reset the control event")
+            sink.released.set()
+            end = wine.wait_state(SERVICE_STOPPED, 30)
+            if end is None or end[1] != 0:
+                fail("stop after a reset of the control event: %s" % (end or wine.query(),))
+        holder.communicate(timeout=30)
+
         # The mend: a switch of the wrong type ends the monitor thread on an
         # exception; the service stops itself with a non-zero exit code.
         write_config(wine, sample, wrong_type=True)
@@ -447,18 +479,21 @@ def main():
         else:
             print("broken configuration: stopped with exit code %d" % end[1])
 
-        # A control event another process made first fails the start (183).
+        # A control event another process made first, or another kind of
+        # object holding its name, fails the start (183).
         write_config(wine, sample)
-        squatter = subprocess.Popen([wine.runner, args.ctrl, "--squat"], stdin=subprocess.PIPE,
-                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        try:
-            squatter.stdout.readline()
-            wine.run("sc", "start", "Tarnwick", check=True)
-            end = wine.wait_state(SERVICE_STOPPED, 30)
-            if end is None or end[1] != 183:
-                fail("start beside another process's control event: %s" % (end,))
-        finally:
-            squatter.communicate(timeout=30)
+        for kind in ("event", "mutex", "semaphore", "mapping", "timer"):
+            squatter = subprocess.Popen([wine.runner, args.ctrl, "--squat", kind],
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        stderr=subprocess.DEVNULL)
+            try:
+                squatter.stdout.readline()
+                wine.run("sc", "start", "Tarnwick", check=True)
+                end = wine.wait_state(SERVICE_STOPPED, 30)
+                if end is None or end[1] != 183:
+                    fail("start beside another process's %s of that name: %s" % (kind, end))
+            finally:
+                squatter.communicate(timeout=30)
 
         rc, out = wine.run(args.svc, "/UNINSTALL", "-SILENT")
         if rc != 0:
