@@ -4,10 +4,9 @@
 // --audit prints the event's owner and DACL in SDDL, then the errors of
 // opening it to set it and to change its DACL from this process's token with
 // the Administrators made deny-only.
-// --squat [mutex|semaphore|mapping|timer] makes the event (or an object of
-// that kind) under the name first and holds it until stdin ends.
-// --hold opens the event to wait and set, as an administrator's tool may,
-// and holds it until stdin ends; each line "reset" read resets it.
+// --squat [event|mutex] makes the event (or a mutex) under that name first;
+// --hold opens the event to wait and set, as an administrator's tool may;
+// both hold it until stdin ends.
 #include <windows.h>
 #include <sddl.h>
 
@@ -20,30 +19,16 @@ int main(int argc, char** argv) {
     const char* mode = argc > 1 ? argv[1] : "";
     const bool hold = std::strcmp(mode, "--hold") == 0;
     if (hold || std::strcmp(mode, "--squat") == 0) {
-        const char* kind = argc > 2 ? argv[2] : "event";
-        HANDLE h;
-        if (hold)
-            h = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
-        else if (!std::strcmp(kind, "mutex"))
-            h = CreateMutexA(nullptr, FALSE, name);
-        else if (!std::strcmp(kind, "semaphore"))
-            h = CreateSemaphoreA(nullptr, 0, 1, name);
-        else if (!std::strcmp(kind, "mapping"))
-            h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name);
-        else if (!std::strcmp(kind, "timer"))
-            h = CreateWaitableTimerA(nullptr, TRUE, name);
-        else
-            h = CreateEventA(nullptr, TRUE, FALSE, name);
+        const bool mutex = argc > 2 && std::strcmp(argv[2], "mutex") == 0;
+        HANDLE h = hold    ? OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name)
+                   : mutex ? CreateMutexA(nullptr, FALSE, name)
+                           : CreateEventA(nullptr, TRUE, FALSE, name);
         if (h == nullptr)
             return 1;
-        std::printf(hold ? "held\n" : "made\n");
+        std::printf("made\n");
         std::fflush(stdout);
-        char line[64];
-        while (std::fgets(line, sizeof line, stdin) != nullptr)
-            if (hold && std::strncmp(line, "reset", 5) == 0) {
-                std::printf(ResetEvent(h) ? "reset\n" : "reset failed\n");
-                std::fflush(stdout);
-            }
+        while (std::getchar() != EOF) {
+        }
         return 0;
     }
     if (std::strcmp(mode, "--audit") == 0) {
