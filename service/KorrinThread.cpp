@@ -148,8 +148,8 @@ bool SameAces(PACL a, PACL b) {
 // DACL the monitor gives it, protected, and its owner is trusted. Windows
 // lets an account make only itself, or a group it holds as a possible owner,
 // the owner of an object, so no unprivileged process can make such an event.
-// (Wine 8 accepts any owner SID at creation; there only the DACL and the
-// owner are checked, as here.)
+// (Wine 8 does not check the owner given at creation: there any process
+// could.)
 bool IsOwnControlEvent(HANDLE event, PSECURITY_DESCRIPTOR wanted) {
     PSID owner = nullptr;
     PACL dacl = nullptr;
