@@ -149,6 +149,13 @@ bool HiddenWithProgram(HWND hwnd) {
     return app != nullptr && IsIconic(app) && GetAncestor(hwnd, GA_ROOTOWNER) == app;
 }
 
+// Push buttons answer WM_GETDLGCODE with one of these two; check boxes,
+// radio buttons and group boxes with neither.
+bool IsPushButton(HWND hwnd) {
+    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) &
+            (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
 BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
     auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
     if (hwnd != list->first && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
@@ -206,6 +213,11 @@ void TControl::Notify(WORD) {}
 LRESULT TControl::NotifyEx(NMHDR*) { return 0; }
 
 // ---- TButton, TCheckBox, TMemo ------------------------------------------------
+
+TButton::TButton(TForm* form, HWND handle) : TControl(form, handle) {
+    if (IsPushButton(handle))
+        SetWindowSubclass(handle, TForm::PushButtonProc, 0, 0);
+}
 
 void TButton::Click() {
     // A person cannot press a disabled or hidden button; the dialog manager
@@ -643,13 +655,47 @@ TControl* TForm::ActiveControl() const {
 }
 
 void TForm::SetDefaultButton(TButton* button) {
-    if (FDefaultButton != nullptr && FDefaultButton != button)
-        SendMessageA(FDefaultButton->Handle(), BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     FDefaultButton = button;
-    if (button != nullptr) {
+    // The dialog's default id stays that of the default button: Enter on a
+    // control that is not a push button asks the dialog for it.
+    if (button != nullptr)
         SendMessageA(FHandle, DM_SETDEFID, button->Id(), 0);
-        SendMessageA(button->Handle(), BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-    }
+    DefaultLookFollows(GetFocus());
+}
+
+// The dialog manager moves the default look (BS_DEFPUSHBUTTON) only where it
+// moves the focus itself (Tab, WM_NEXTDLGCTL). A push button focused any
+// other way (a click, its mnemonic, which the dialog manager answers with a
+// click, the focus given back when the form is activated again) kept the
+// plain look, and as Enter presses the focused control only when it has the
+// default look, Enter pressed the default button instead. So the look
+// follows the focus: to the focused push button of this form, else to the
+// default button.
+void TForm::DefaultLookFollows(HWND focus) {
+    HWND target = nullptr;
+    if (focus != nullptr && IsChild(FHandle, focus) && IsPushButton(focus))
+        target = focus;
+    else if (FDefaultButton != nullptr)
+        target = FDefaultButton->Handle();
+    for (HWND h = GetWindow(FHandle, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
+        if (h != target && (SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON))
+            SendMessageA(h, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
+    if (target != nullptr && (SendMessageA(target, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON))
+        SendMessageA(target, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
+}
+
+LRESULT CALLBACK TForm::PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                       UINT_PTR id, DWORD_PTR) {
+    if (msg == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, PushButtonProc, id);
+    LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+    // Null while the form is being destroyed.
+    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(GetParent(hwnd), DWLP_USER));
+    if (msg == WM_SETFOCUS && form != nullptr)
+        form->DefaultLookFollows(hwnd);
+    else if (msg == WM_KILLFOCUS && form != nullptr)
+        form->DefaultLookFollows(reinterpret_cast<HWND>(wParam));
+    return result;
 }
 
 void TForm::SetCancelButton(TButton* button) { FCancelButton = button; }

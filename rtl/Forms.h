@@ -77,12 +77,12 @@ private:
     HWND FHandle;
 };
 
-// A push button. Pressing it (mouse, keyboard, Enter as the default button,
-// Escape as the cancel button) sets the form's modal result to the button's
-// own value first and then runs OnClick.
+// A push button. Pressing it (mouse, keyboard, Enter while it has the focus
+// or as the default button, Escape as the cancel button) sets the form's
+// modal result to the button's own value first and then runs OnClick.
 class TButton : public TControl {
 public:
-    using TControl::TControl;
+    TButton(TForm* form, HWND handle);
     int ModalResult = mrNone;
     TNotifyEvent OnClick;
     // Presses the button as a person would; a disabled or hidden button does nothing.
@@ -235,7 +235,10 @@ public:
     TNotifyEvent OnShow;
     TCloseQueryEvent OnCloseQuery;
 
-    // The form's default button (Enter) and cancel button (Escape).
+    // The form's default button (Enter) and cancel button (Escape). Enter
+    // presses the focused push button instead, whichever way it got the
+    // focus, and the default look goes with the focus to it; when the focus
+    // goes anywhere else, the default button has the look again.
     void SetDefaultButton(TButton* button);
     void SetCancelButton(TButton* button);
     TButton* DefaultButton() const { return FDefaultButton; }
@@ -302,6 +305,7 @@ protected:
 
 private:
     friend class TControl;
+    friend class TButton;
     template <class T>
     T* Keep(std::unique_ptr<T> control) {
         T* raw = control.get();
@@ -317,6 +321,9 @@ private:
     void FocusFirst();
     void Appear();
     void FocusAwayFrom(HWND control);
+    void DefaultLookFollows(HWND focus);
+    static LRESULT CALLBACK PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR id, DWORD_PTR data);
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 

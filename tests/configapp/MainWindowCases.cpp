@@ -401,7 +401,7 @@ TEST_F(MainWindowTest, CancelAfterChangesInTheRecipientsDialogWritesNothing) {
     TfrmKorrinConfigMain form;
     form.FormCreate(&form);
     Drive(form, [&] {
-        gui::PostClick(H(form.btnEmailAddresses));
+        gui::PostAltKey(H(form.edtFromEmail), 'R');
         HWND list = gui::WaitForWindow("Email Addresses");
         ASSERT_NE(list, nullptr);
         gui::PostClick(GetDlgItem(list, 102));
@@ -413,6 +413,10 @@ TEST_F(MainWindowTest, CancelAfterChangesInTheRecipientsDialogWritesNothing) {
         gui::Click(GetDlgItem(list, IDOK));
         ASSERT_TRUE(gui::WaitHidden(list));
         EXPECT_EQ(form.Config()->EmailAddresses->Count(), 2);
+        // The focus is back on the button: Enter opens the dialog again.
+        gui::PostKey(H(form.btnEmailAddresses), VK_RETURN);
+        ASSERT_NE(list = gui::WaitForWindow("Email Addresses"), nullptr);
+        gui::PostKey(list, VK_ESCAPE);
         gui::PostKey(H(form.edtFromEmail), VK_ESCAPE);
         EXPECT_TRUE(gui::WaitHidden(form.Handle()));
     });

@@ -123,12 +123,21 @@ TEST_F(FormsTest, RefusedOkShowsTheWarningAfterTheFocusMovedAndStaysOpen) {
     EXPECT_EQ(seams.BoxCount(), 1u);
 }
 
-TEST_F(FormsTest, EnterPressesTheDefaultButtonAndEscapeTheCancelButton) {
-    HWND dlg = form.Handle();
+TEST_F(FormsTest, EnterPressesTheFocusedOrElseTheDefaultButtonAndEscapeTheCancelButton) {
+    HWND dlg = form.Handle(), note = gui::Item(dlg, IDC_NOTE), ok = gui::Item(dlg, IDOK);
+    auto looks = [](HWND b) { return SendMessageA(b, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON; };
+    std::atomic<int> notes{0};
+    std::atomic<bool> looked{false};  // read on the form's thread, while pressed
+    form.btnNote->OnClick = [&](TObject*) { looked = looks(note) && !looks(ok); ++notes; };
     {
         gui::Driver driver([&] {
             ASSERT_TRUE(gui::WaitVisible(dlg));
             gui::Type(gui::Item(dlg, IDC_NAME), "Bob");
+            gui::Click(note);  // focused by the click, not by the dialog manager
+            EXPECT_TRUE(looked);
+            gui::PostKey(note, VK_RETURN);
+            ASSERT_TRUE(gui::WaitUntil([&] { return notes == 2; }));
+            SendMessageA(dlg, WM_NEXTDLGCTL, WPARAM(gui::Item(dlg, IDC_NAME)), TRUE);
             gui::PostKey(gui::Item(dlg, IDC_NAME), VK_RETURN);
             EXPECT_TRUE(gui::WaitHidden(dlg));
         });

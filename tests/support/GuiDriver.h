@@ -53,9 +53,12 @@ inline HWND FindVisible(const char* caption, DWORD pid = GetCurrentProcessId()) 
             auto* s = reinterpret_cast<Search*>(p);
             DWORD owner = 0;
             GetWindowThreadProcessId(h, &owner);
+            // Visible ones only: a caption here is sent for, and its thread may have stopped.
+            if (owner != s->pid || !IsWindowVisible(h))
+                return TRUE;
             char text[256] = {};
             GetWindowTextA(h, text, sizeof text);
-            if (owner == s->pid && IsWindowVisible(h) && strcmp(text, s->caption) == 0) {
+            if (strcmp(text, s->caption) == 0) {
                 s->found = h;
                 return FALSE;
             }
