@@ -9,10 +9,9 @@ against the templates; then stops the service (the server holds the shutdown
 mail for a while, so stop pending must be reported again with rising check
 points), checks "LastShutdownTime" and uninstalls. A second run stores a
 switch of the wrong type: the monitor thread ends on the exception and the
-service must end stopped with a non-zero exit code; a restart while another
-process holds the control event must work; starts with the control event (or
-a mutex of its name) made beforehand by another process end with 183. The
-event's owner and DACL are read.
+service must end stopped with a non-zero exit code; a restart beside a holder
+of the control event must work, one beside an event or mutex of its name made
+first ends with 183. The event's owner and DACL are read.
 
 Between the two, two reloads through the named control event, set from a
 second Wine process (tw_ctrlevent.exe): a recipient added to the stored
