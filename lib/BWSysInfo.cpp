@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <lm.h>
 
+#include "rtl/SysUtils.h"
+
 bool GetLocalComputerName(std::string& name) {
     name.assign(512, '\0');
     DWORD size = 512;
@@ -24,15 +26,7 @@ bool GetWorkgroupName(std::string& name) {
         return false;
     }
     const wchar_t* group = reinterpret_cast<WKSTA_INFO_102*>(buffer)->wki102_langroup;
-    name.clear();
-    if (group != nullptr && *group != L'\0') {
-        int n = WideCharToMultiByte(CP_ACP, 0, group, -1, nullptr, 0, nullptr, nullptr);
-        if (n > 1) {
-            name.assign(static_cast<size_t>(n), '\0');
-            WideCharToMultiByte(CP_ACP, 0, group, -1, &name[0], n, nullptr, nullptr);
-            name.resize(static_cast<size_t>(n - 1));
-        }
-    }
+    name = group != nullptr ? AnsiFromWide(group, lstrlenW(group)) : std::string();
     NetApiBufferFree(buffer);
     return true;
 }

@@ -119,13 +119,8 @@ bool LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, std::s
     len = SendMessageW(hwnd, textMessage, index, reinterpret_cast<LPARAM>(&wide[0]));
     if (len < 0)
         return false;
-    int chars = static_cast<int>(std::min<size_t>(static_cast<size_t>(len), wide.size() - 1));
-    text.clear();
-    int size = WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, nullptr, 0, nullptr, nullptr);
-    if (size > 0) {
-        text.resize(static_cast<size_t>(size));
-        WideCharToMultiByte(CP_ACP, 0, wide.data(), chars, &text[0], size, nullptr, nullptr);
-    }
+    text = AnsiFromWide(wide.data(),
+                        static_cast<int>(std::min<size_t>(static_cast<size_t>(len), wide.size() - 1)));
     return true;
 }
 
@@ -805,7 +800,7 @@ void TForm::FocusAwayFrom(HWND control) {
     HWND target = nullptr;
     HWND first = GetNextDlgTabItem(FHandle, control, TRUE);
     for (HWND h = first; h != nullptr && h != control;) {
-        if (!(SendMessageA(h, WM_GETDLGCODE, 0, 0) & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) {
+        if (!IsPushButton(h)) {
             target = h;
             break;
         }

@@ -245,24 +245,10 @@ bool TRegistry::DeleteKey(const std::string& name) {
     return DeleteTree(FCurrentKey != nullptr ? FCurrentKey : HKEY_LOCAL_MACHINE, name);
 }
 
-namespace {
-
-std::wstring Wide(const std::string& s) {
-    if (s.empty())
-        return std::wstring();
-    int n = MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
-    std::wstring w(n > 0 ? static_cast<size_t>(n) : 0, L'\0');
-    if (n > 0)
-        MultiByteToWideChar(CP_ACP, 0, s.data(), static_cast<int>(s.size()), &w[0], n);
-    return w;
-}
-
-}  // namespace
-
 bool TRegistry::ValidKeyName(const std::string& name) {
     // In the wide form, so that a trail byte of a double-byte character
     // equal to '\\' is not taken for one.
-    std::wstring w = Wide(name);
+    std::wstring w = WideFromAnsi(name);
     return !w.empty() && w.size() <= 255 && w.find(L'\\') == std::wstring::npos;
 }
 
@@ -272,13 +258,13 @@ bool TRegistry::SameKeyName(const std::string& a, const std::string& b) {
     return names.IndexOf(b) == 0;
 }
 
-void TKeyNames::Add(const std::string& name) { FNames.push_back(Wide(name)); }
+void TKeyNames::Add(const std::string& name) { FNames.push_back(WideFromAnsi(name)); }
 
 int TKeyNames::IndexOf(const std::string& name) const {
     // The ordinal comparison ignoring case is the one the registry and the
     // file system make; the locale's linguistic one (CompareString) may call
     // two different key names equal or two spellings of one key different.
-    const std::wstring w = Wide(name);
+    const std::wstring w = WideFromAnsi(name);
     for (size_t i = 0; i < FNames.size(); ++i)
         if (CompareStringOrdinal(FNames[i].data(), static_cast<int>(FNames[i].size()), w.data(),
                                  static_cast<int>(w.size()), TRUE) == CSTR_EQUAL)

@@ -79,3 +79,21 @@ std::string Trim(const std::string& s) {
         --last;
     return s.substr(first, last - first);
 }
+
+std::string AnsiFromWide(const wchar_t* Text, int Count) {
+    int size = Count > 0 ? WideCharToMultiByte(CP_ACP, 0, Text, Count, nullptr, 0, nullptr, nullptr)
+                         : 0;
+    std::string result(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_ACP, 0, Text, Count, &result[0], size, nullptr, nullptr);
+    return result;
+}
+
+std::wstring WideFromAnsi(const std::string& Text) {
+    const int count = static_cast<int>(Text.size());
+    int size = count > 0 ? MultiByteToWideChar(CP_ACP, 0, Text.data(), count, nullptr, 0) : 0;
+    std::wstring result(size > 0 ? static_cast<size_t>(size) : 0, L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_ACP, 0, Text.data(), count, &result[0], size);
+    return result;
+}

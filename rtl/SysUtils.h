@@ -75,3 +75,8 @@ std::string ExtractFileName(const std::string& path);
 
 // Strips blanks and control characters (bytes up to 0x20) at both ends.
 std::string Trim(const std::string& s);
+
+// Conversions between the ANSI code page and UTF-16, as the system's own "A"
+// functions make them. AnsiFromWide takes Count characters of Text.
+std::string AnsiFromWide(const wchar_t* Text, int Count);
+std::wstring WideFromAnsi(const std::string& Text);

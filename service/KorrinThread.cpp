@@ -62,14 +62,7 @@ struct TProcessHandle {
 };
 
 std::string AnsiFromUnicode(const UNICODE_STRING& s) {
-    if (s.Buffer == nullptr || s.Length == 0)
-        return std::string();
-    int chars = s.Length / sizeof(WCHAR);
-    int size = WideCharToMultiByte(CP_ACP, 0, s.Buffer, chars, nullptr, 0, nullptr, nullptr);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_ACP, 0, s.Buffer, chars, &result[0], size, nullptr, nullptr);
-    return result;
+    return s.Buffer != nullptr ? AnsiFromWide(s.Buffer, static_cast<int>(s.Length / sizeof(WCHAR))) : std::string();
 }
 
 // The process list shows image names cut to 15 characters on some systems:
@@ -117,15 +110,15 @@ bool IsTrustedOwner(PSID owner) {
         IsWellKnownSid(owner, WinBuiltinAdministratorsSid))
         return true;
     // The account this service runs under.
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
         return false;
+    TKernelHandle token;
+    token.Reset(opened);
     alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    bool own = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
-               EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-    CloseHandle(token);
-    return own;
+    return GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+           EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
 // The same ACEs in the same order, byte for byte.
