@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "config/TarnwickConfigRegAdapter.h"
@@ -40,11 +41,14 @@ constexpr std::int64_t kCreateTimeTolerance = 10000;
 constexpr std::int64_t kPathRetryWindow = 30LL * 10000000;
 
 using TNtQuerySystemInformation = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
+using TNtQueryObject = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
 
 // Bound by name once, when the program starts.
 const TNtQuerySystemInformation NtQuerySystemInformationProc =
     reinterpret_cast<TNtQuerySystemInformation>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+const TNtQueryObject NtQueryObjectProc = reinterpret_cast<TNtQueryObject>(
+    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
 
 // A process handle that keeps the thread's last error when it is closed.
 struct TProcessHandle {
@@ -162,6 +166,28 @@ bool IsOwnControlEvent(HANDLE event, PSECURITY_DESCRIPTOR wanted) {
            SameAces(dacl, wantedDacl) && IsTrustedOwner(owner);
 }
 
+// Where the control event's name lies in the object manager's namespace:
+// "Global\" is the link from every session to \BaseNamedObjects.
+std::wstring ControlEventPath() {
+    const char* name = std::strchr(TarnwickControlEventName, '\\') + 1;
+    return L"\\BaseNamedObjects\\" + WideFromAnsi(name);
+}
+
+// The full name of the object behind a handle, as the object manager keeps
+// it; false when it cannot be read (a name longer than MAX_PATH among
+// others: not the control event's).
+bool ReadObjectPath(HANDLE object, std::wstring& path) {
+    alignas(OBJECT_NAME_INFORMATION) unsigned char buffer[sizeof(OBJECT_NAME_INFORMATION) +
+                                                        MAX_PATH * sizeof(WCHAR)];
+    ULONG size = 0;
+    if (NtQueryObjectProc == nullptr ||
+        !NT_SUCCESS(NtQueryObjectProc(object, ObjectNameInformation, buffer, sizeof buffer, &size)))
+        return false;
+    const UNICODE_STRING& name = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer)->Name;
+    path.assign(name.Buffer != nullptr ? name.Buffer : L"", name.Length / sizeof(WCHAR));
+    return true;
+}
+
 // A start refused over the control event's name ends with this code.
 EOSError NameTaken(const std::string& what) {
     return EOSError("The control event " + std::string(TarnwickControlEventName) + " " + what,
@@ -200,7 +226,27 @@ void TKorrinThread::CreateControlEvent() {
         // An event that not even this service may open is not its own.
         if (error == ERROR_ACCESS_DENIED)
             throw NameTaken(MadeByAnother);
+        // A symbolic link in the name's place, leading where nothing is.
+        if (error == ERROR_PATH_NOT_FOUND)
+            throw NameTaken("cannot be made: its name is a link to a place where nothing is.");
         RaiseLastOSError(error);
+    }
+    // Making or opening an object goes through a symbolic link in the name's
+    // place (any account may make one in the directory), to an event the
+    // link's maker chose, or one Windows makes at the link's target: once
+    // the link goes, the name is free for anyone. The event is used only
+    // when it is the one at the name itself. Object names are compared
+    // without regard to case, as the object manager finds them.
+    std::wstring path;
+    const bool read = ReadObjectPath(event, path);
+    const std::wstring wanted = ControlEventPath();
+    if (!read || CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), wanted.c_str(),
+                                      static_cast<int>(wanted.size()), TRUE) != CSTR_EQUAL) {
+        ControlEvent.Reset();
+        throw NameTaken("is a link to another object" +
+                        (read ? ", " + AnsiFromWide(path.c_str(), static_cast<int>(path.size()))
+                              : std::string()) +
+                        "; the monitor does not use it.");
     }
     // An existing event keeps its maker's security and every handle opened on
     // it: whoever made it could still set it, whatever DACL we put on it now.

@@ -60,9 +60,10 @@ public:
     // taken over (and reset) only when it is provably the monitor's own: our
     // DACL, protected, and a trusted owner (LocalSystem, the Administrators
     // or this service's account), as an earlier run leaves it while another
-    // process still holds a handle. Any other existing event, and another
-    // kind of object holding the name, is refused with EOSError
-    // ERROR_ALREADY_EXISTS. The thread runs at once unless CreateSuspended
+    // process still holds a handle. Any other existing event, another kind
+    // of object holding the name, and a symbolic link in the name's place
+    // (the event made or opened is not the one at the name, or the link
+    // leads nowhere) are refused with EOSError ERROR_ALREADY_EXISTS. The thread runs at once unless CreateSuspended
     // is true.
     explicit TKorrinThread(bool CreateSuspended);
     // Unhooks the console handler first, so that no console event reaches

@@ -11,7 +11,8 @@ points), checks "LastShutdownTime" and uninstalls. A second run stores a
 switch of the wrong type: the monitor thread ends on the exception and the
 service must end stopped with a non-zero exit code; a restart beside a holder
 of the control event must work, one beside an event or mutex of its name made
-first ends with 183. The event's owner and DACL are read.
+first, or a symbolic link in its place, ends with 183, and a start once they
+are gone works. The event's owner and DACL are read.
 
 Between the two, two reloads through the named control event, set from a
 second Wine process (tw_ctrlevent.exe): a recipient added to the stored
@@ -463,10 +464,12 @@ def main():
         else:
             print("broken configuration: stopped with exit code %d" % end[1])
 
-        # A control event another process made first, or a mutex of its
-        # name, fails the start (183).
+        # A control event another process made first, a mutex of its name,
+        # or a symbolic link in its place (leading nowhere, or to an event of
+        # another name with the monitor's owner and DACL) fails the start
+        # (183); once they are gone, the service starts.
         write_config(wine, sample)
-        for kind in ("event", "mutex"):
+        for kind in ("event", "mutex", "link", "lookalike"):
             squatter = subprocess.Popen([wine.runner, args.ctrl, "--squat", kind],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=subprocess.DEVNULL)
@@ -478,6 +481,11 @@ def main():
                     fail("start beside another process's %s of that name: %s" % (kind, end))
             finally:
                 squatter.communicate(timeout=30)
+        wine.run("sc", "start", "Tarnwick", check=True)
+        if wine.wait_state(SERVICE_RUNNING) is None:
+            fail("start once the squatters are gone: %s" % (wine.query(),))
+        wine.run("sc", "stop", "Tarnwick")
+        wine.wait_state(SERVICE_STOPPED, 60)
 
         rc, out = wine.run(args.svc, "/UNINSTALL", "-SILENT")
         if rc != 0:
