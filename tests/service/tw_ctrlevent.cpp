@@ -4,12 +4,10 @@
 // --audit prints the event's owner and DACL in SDDL, then the errors of
 // opening it to set it and to change its DACL from this process's token with
 // the Administrators made deny-only.
-// --squat [event|mutex] makes the event (or a mutex) under that name first;
-// --squat link puts a symbolic link in the name's place that leads nowhere,
-// --squat lookalike one that leads to an event of another name with the
-// monitor's own owner and DACL;
+// --squat [event|mutex|link|lookalike] makes the event, a mutex, or a link
+// in its place to nowhere or to an event with the monitor's security first;
 // --hold opens the event to wait and set, as an administrator's tool may;
-// all hold what they made until stdin ends.
+// all hold it until stdin ends.
 #include <windows.h>
 #include <sddl.h>
 #include <winternl.h>
@@ -19,20 +17,19 @@
 #include <cwchar>
 #include <initializer_list>
 
-// A symbolic link \BaseNamedObjects\TARN_WICK_CTRL_EVNT to target; null when
-// it cannot be made.
+extern "C" NTSTATUS NTAPI NtCreateSymbolicLinkObject(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES,
+                                                      PUNICODE_STRING);
+
+// A symbolic link in the event's place, to \BaseNamedObjects\<target>.
 static HANDLE MakeLink(const wchar_t* target) {
-    using TCreate = NTSTATUS(NTAPI*)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PUNICODE_STRING);
-    auto create = reinterpret_cast<TCreate>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateSymbolicLinkObject")));
-    wchar_t linkName[] = L"\\BaseNamedObjects\\TARN_WICK_CTRL_EVNT";
-    UNICODE_STRING link{sizeof linkName - sizeof(wchar_t), sizeof linkName, linkName};
-    UNICODE_STRING to{USHORT(std::wcslen(target) * sizeof(wchar_t)),
-                      USHORT(std::wcslen(target) * sizeof(wchar_t)), const_cast<wchar_t*>(target)};
+    wchar_t to[64] = L"\\BaseNamedObjects\\";
+    UNICODE_STRING link, toName;
+    RtlInitUnicodeString(&link, L"\\BaseNamedObjects\\TARN_WICK_CTRL_EVNT");
+    RtlInitUnicodeString(&toName, std::wcscat(to, target));
     OBJECT_ATTRIBUTES oa;
     InitializeObjectAttributes(&oa, &link, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
     HANDLE h = nullptr;
-    return create != nullptr && create(&h, 0xF0001, &oa, &to) >= 0 ? h : nullptr;
+    return NtCreateSymbolicLinkObject(&h, 0xF0001, &oa, &toName) >= 0 ? h : nullptr;
 }
 
 int main(int argc, char** argv) {
@@ -41,25 +38,21 @@ int main(int argc, char** argv) {
     const bool hold = std::strcmp(mode, "--hold") == 0;
     if (hold || std::strcmp(mode, "--squat") == 0) {
         const char* kind = argc > 2 ? argv[2] : "event";
-        HANDLE h = nullptr, lookalike = nullptr;
+        HANDLE h = nullptr;
+        SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, FALSE};
         if (hold)
             h = OpenEventA(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name);
         else if (std::strcmp(kind, "mutex") == 0)
             h = CreateMutexA(nullptr, FALSE, name);
         else if (std::strcmp(kind, "link") == 0)
-            h = MakeLink(L"\\BaseNamedObjects\\TARN_WICK_NOWHERE");
+            h = MakeLink(L"TARN_WICK_NOWHERE");
         else if (std::strcmp(kind, "lookalike") != 0)
             h = CreateEventA(nullptr, TRUE, FALSE, name);
-        else {
-            PSECURITY_DESCRIPTOR sd = nullptr;
-            if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
-                    "O:BAD:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA)", SDDL_REVISION_1, &sd, nullptr)) {
-                SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
-                lookalike = CreateEventA(&sa, TRUE, FALSE, "Global\\TARN_WICK_LOOKALIKE");
-            }
-            if (lookalike != nullptr)
-                h = MakeLink(L"\\BaseNamedObjects\\TARN_WICK_LOOKALIKE");
-        }
+        else if (ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                     "O:BAD:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA)", SDDL_REVISION_1, &sa.lpSecurityDescriptor,
+                     nullptr) &&
+                 CreateEventA(&sa, TRUE, FALSE, "Global\\TARN_WICK_LOOKALIKE") != nullptr)
+            h = MakeLink(L"TARN_WICK_LOOKALIKE");
         if (h == nullptr)
             return 1;
         std::printf("made\n");
