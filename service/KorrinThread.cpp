@@ -66,7 +66,8 @@ struct TProcessHandle {
 };
 
 std::string AnsiFromUnicode(const UNICODE_STRING& s) {
-    return s.Buffer != nullptr ? AnsiFromWide(s.Buffer, static_cast<int>(s.Length / sizeof(WCHAR))) : std::string();
+    return s.Buffer != nullptr ? AnsiFromWide(s.Buffer, static_cast<int>(s.Length / sizeof(WCHAR)))
+                               : std::string();
 }
 
 // The process list shows image names cut to 15 characters on some systems:
@@ -401,9 +402,8 @@ void TKorrinThread::ReadConfig() {
 
 bool TKorrinThread::WaitForRequest(unsigned long TimeoutMs) {
     const HANDLE events[2] = {ControlEvent, StopEvent};
-    DWORD r = WaitForMultipleObjects(2, events, FALSE, TimeoutMs);
-    return r == WAIT_OBJECT_0 || r == WAIT_OBJECT_0 + 1 || r == WAIT_ABANDONED_0 ||
-           r == WAIT_ABANDONED_0 + 1;
+    // Events are never abandoned: a set one is all there is to see.
+    return WaitForMultipleObjects(2, events, FALSE, TimeoutMs) - WAIT_OBJECT_0 < 2;
 }
 
 void TKorrinThread::LoadConfig(bool IsReload) {

@@ -63,8 +63,8 @@ public:
     // process still holds a handle. Any other existing event, another kind
     // of object holding the name, and a symbolic link in the name's place
     // (the event made or opened is not the one at the name, or the link
-    // leads nowhere) are refused with EOSError ERROR_ALREADY_EXISTS. The thread runs at once unless CreateSuspended
-    // is true.
+    // leads nowhere) are refused with EOSError ERROR_ALREADY_EXISTS. The
+    // thread runs at once unless CreateSuspended is true.
     explicit TKorrinThread(bool CreateSuspended);
     // Unhooks the console handler first, so that no console event reaches
     // the object once its teardown has begun; then ends a thread that is

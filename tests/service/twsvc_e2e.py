@@ -404,11 +404,6 @@ def main():
             r"^Instances:    0$"], "program stop through the fail-over host",
             rcpt=(RCPT, RCPT2))
 
-        # An administrator's tool holds the control event from now on.
-        holder = subprocess.Popen([wine.runner, args.ctrl, "--hold"], stdin=subprocess.PIPE,
-                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-        holder.stdout.readline()
-
         # Stop: the server holds the shutdown mail until stop pending has been
         # seen with two different check points, so the stop lasts as long
         # as the monitor thread takes, and is re-reported meanwhile.
@@ -443,15 +438,6 @@ def main():
             fail("LastShutdownTime not written: " + out)
         print("one alert mail as received:\n" + start[3].decode("latin-1") if start else "")
 
-        # A restart while the tool still holds the event: the monitor takes
-        # its own event over.
-        wine.run("sc", "start", "Tarnwick", check=True)
-        if wine.wait_state(SERVICE_RUNNING) is None:
-            fail("restart beside a held control event: %s" % (wine.query(),))
-        wine.run("sc", "stop", "Tarnwick")
-        wine.wait_state(SERVICE_STOPPED, 60)
-        holder.communicate(timeout=30)
-
         # The mend: a switch of the wrong type ends the monitor thread on an
         # exception; the service stops itself with a non-zero exit code.
         write_config(wine, sample, wrong_type=True)
@@ -484,8 +470,19 @@ def main():
         wine.run("sc", "start", "Tarnwick", check=True)
         if wine.wait_state(SERVICE_RUNNING) is None:
             fail("start once the squatters are gone: %s" % (wine.query(),))
+        # An administrator's tool holds the event across a stop: the restart
+        # takes the monitor's own event over.
+        holder = subprocess.Popen([wine.runner, args.ctrl, "--hold"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        holder.stdout.readline()
         wine.run("sc", "stop", "Tarnwick")
         wine.wait_state(SERVICE_STOPPED, 60)
+        wine.run("sc", "start", "Tarnwick", check=True)
+        if wine.wait_state(SERVICE_RUNNING) is None:
+            fail("restart beside a held control event: %s" % (wine.query(),))
+        wine.run("sc", "stop", "Tarnwick")
+        wine.wait_state(SERVICE_STOPPED, 60)
+        holder.communicate(timeout=30)
 
         rc, out = wine.run(args.svc, "/UNINSTALL", "-SILENT")
         if rc != 0:
