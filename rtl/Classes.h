@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,9 @@ class TObject {
 public:
     virtual ~TObject() = default;
 };
+
+// An event that only names its sender; unassigned when empty.
+using TNotifyEvent = std::function<void(TObject* Sender)>;
 
 // Type-checked conversion: null stays null; an object of another class raises
 // EInvalidCast ("Invalid class typecast").

@@ -36,7 +36,6 @@ public:
     using Exception::Exception;
 };
 
-using TNotifyEvent = std::function<void(TObject* sender)>;
 using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
 
 class TForm;

@@ -63,12 +63,12 @@ void TConsoleControlHandler::SetOnShutdown(TNotifyEvent handler) {
     }
 }
 
-TConsoleControlHandler::TNotifyEvent TConsoleControlHandler::OnLogoff() const {
+TNotifyEvent TConsoleControlHandler::OnLogoff() const {
     TCriticalSectionGuard g(TheLocks().Instance);
     return FOnLogoff;
 }
 
-TConsoleControlHandler::TNotifyEvent TConsoleControlHandler::OnShutdown() const {
+TNotifyEvent TConsoleControlHandler::OnShutdown() const {
     TCriticalSectionGuard g(TheLocks().Instance);
     return FOnShutdown;
 }

@@ -23,8 +23,6 @@
 // does.
 class TConsoleControlHandler : public TObject {
 public:
-    using TNotifyEvent = std::function<void(TObject* Sender)>;
-
     // Called with the instance as Sender for CTRL_LOGOFF_EVENT (5) and
     // CTRL_SHUTDOWN_EVENT (6). Set and read under the lock; an empty
     // function clears the event for every user of the instance.

@@ -50,21 +50,6 @@ const TNtQuerySystemInformation NtQuerySystemInformationProc =
 const TNtQueryObject NtQueryObjectProc = reinterpret_cast<TNtQueryObject>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
 
-// A process handle that keeps the thread's last error when it is closed.
-struct TProcessHandle {
-    HANDLE H;
-    explicit TProcessHandle(HANDLE h) : H(h) {}
-    ~TProcessHandle() {
-        if (H != nullptr) {
-            DWORD error = GetLastError();
-            CloseHandle(H);
-            SetLastError(error);
-        }
-    }
-    TProcessHandle(const TProcessHandle&) = delete;
-    TProcessHandle& operator=(const TProcessHandle&) = delete;
-};
-
 std::string AnsiFromUnicode(const UNICODE_STRING& s) {
     return s.Buffer != nullptr ? AnsiFromWide(s.Buffer, static_cast<int>(s.Length / sizeof(WCHAR)))
                                : std::string();
@@ -80,15 +65,6 @@ bool NameMatches(const std::string& name, const std::string& exeName) {
 
 }  // namespace
 
-void TKernelHandle::Reset(void* h) {
-    if (FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        CloseHandle(FHandle);
-        SetLastError(error);
-    }
-    FHandle = h;
-}
-
 // Who may use the control event. A set event drops every watched object and
 // takes a new silent baseline, so whoever can set it can hide a start or a
 // stop: LocalSystem (the service itself) gets full access, the
@@ -103,11 +79,6 @@ const char* const ControlEventSddl = "O:BAD:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA
 
 namespace {
 
-struct TLocalFree {
-    void operator()(void* p) const { LocalFree(p); }
-};
-using TLocalSecurityDescriptor = std::unique_ptr<void, TLocalFree>;
-
 bool IsTrustedOwner(PSID owner) {
     if (owner == nullptr || !IsValidSid(owner))
         return false;
@@ -118,11 +89,10 @@ bool IsTrustedOwner(PSID owner) {
     HANDLE opened = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
         return false;
-    TKernelHandle token;
-    token.Reset(opened);
+    TKernelHandle token(opened);
     alignas(TOKEN_USER) unsigned char buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
     DWORD size = 0;
-    return GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+    return GetTokenInformation(token.Get(), TokenUser, buffer, sizeof buffer, &size) &&
            EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
 }
 
@@ -156,7 +126,7 @@ bool IsOwnControlEvent(HANDLE event, PSECURITY_DESCRIPTOR wanted) {
                         OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &owner, nullptr,
                         &dacl, nullptr, &found) != ERROR_SUCCESS)
         return false;
-    TLocalSecurityDescriptor hold(found);
+    TLocalMemory hold(found);
     SECURITY_DESCRIPTOR_CONTROL control = 0;
     DWORD revision = 0;
     BOOL present = FALSE, defaulted = FALSE;
@@ -204,7 +174,7 @@ void TKorrinThread::CreateControlEvent() {
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(ControlEventSddl, SDDL_REVISION_1,
                                                               &sd, nullptr))
         RaiseLastOSError();
-    TLocalSecurityDescriptor hold(sd);
+    TLocalMemory hold(sd);
     SECURITY_ATTRIBUTES sa;
     sa.nLength = sizeof sa;
     sa.lpSecurityDescriptor = sd;
@@ -276,7 +246,7 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     // constructor raised, but its members' destructors do.
     ControlRequest = 0;
     StopEvent.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (StopEvent == nullptr)
+    if (!StopEvent)
         RaiseLastOSError();
     CreateControlEvent();
 
@@ -317,8 +287,8 @@ void TKorrinThread::RequestStop() {
 
 void TKorrinThread::PostStopRequest() {
     InterlockedExchange(&ControlRequest, crStop);
-    SetEvent(StopEvent);
-    SetEvent(ControlEvent);
+    SetEvent(StopEvent.Get());
+    SetEvent(ControlEvent.Get());
 }
 
 void TKorrinThread::SystemShutdownRequested(TObject*) {
@@ -401,7 +371,7 @@ void TKorrinThread::ReadConfig() {
 }
 
 bool TKorrinThread::WaitForRequest(unsigned long TimeoutMs) {
-    const HANDLE events[2] = {ControlEvent, StopEvent};
+    const HANDLE events[2] = {ControlEvent.Get(), StopEvent.Get()};
     // Events are never abandoned: a set one is all there is to see.
     return WaitForMultipleObjects(2, events, FALSE, TimeoutMs) - WAIT_OBJECT_0 < 2;
 }
@@ -453,9 +423,9 @@ long TKorrinThread::HandleControlRequest() {
     // above ran has changed ControlRequest: it stays pending and the event
     // is set again, so the next wait sees it. Reload requests made meanwhile
     // leave the code at 0 and are dropped with the reset.
-    ResetEvent(ControlEvent);
+    ResetEvent(ControlEvent.Get());
     if (InterlockedCompareExchange(&ControlRequest, 0, request) != request)
-        SetEvent(ControlEvent);
+        SetEvent(ControlEvent.Get());
     return request;
 }
 
@@ -519,16 +489,16 @@ void TKorrinThread::DetectNewProcesses() {
                 if (!NameMatches(name, entry->ExeName))
                     continue;
                 if (path.empty()) {
-                    TProcessHandle process(
+                    TKernelHandle process(
                         OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
                     std::string imagePath;
                     // A starting process's modules may be listed before
                     // the name of the first can be read (an empty path):
                     // that too is a path not read yet.
-                    if (process.H != nullptr && GetProcessImagePath(process.H, imagePath) &&
+                    if (process && GetProcessImagePath(process.Get(), imagePath) &&
                         !imagePath.empty()) {
                         path = GetLongFileName(imagePath);
-                    } else if (process.H != nullptr) {
+                    } else if (process) {
                         const std::int64_t created = record->CreateTime.QuadPart;
                         if (static_cast<std::int64_t>(scan) - created < kPathRetryWindow &&
                             static_cast<std::uint64_t>(created) < nextScan)
@@ -567,8 +537,8 @@ bool TKorrinThread::WaitForSignal(int& ProcessIndex, int& ServiceProcessIndex,
     // Last, so that the wait's own thread always watches them, however many
     // process handles there are. The stop event stands beside the named one,
     // which anyone allowed to set it may also reset.
-    handles.push_back(ControlEvent);
-    handles.push_back(StopEvent);
+    handles.push_back(ControlEvent.Get());
+    handles.push_back(StopEvent.Get());
 
     const DWORD timeout = static_cast<DWORD>(WaitSeconds) * 1000;
     TWaitAnyResult r = WaitForAnyObject(handles.data(), handles.size(), timeout, true);

@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "rtl/DateUtils.h"
+#include "rtl/Handles.h"
 #include "rtl/Thread.h"
 #include "service/ConsoleControlHandler.h"
 
@@ -22,24 +23,7 @@ class TMonitoredProcessList;
 class TMonitoredServiceList;
 class TMonitoredServiceProcessList;
 
-// Owns one kernel handle and closes it when it goes (keeping the thread's
-// last error). Reads as the raw handle.
-class TKernelHandle {
-public:
-    TKernelHandle() = default;
-    ~TKernelHandle() { Reset(); }
-    TKernelHandle(const TKernelHandle&) = delete;
-    TKernelHandle& operator=(const TKernelHandle&) = delete;
-    // Closes the handle held before, then holds h (null: none).
-    void Reset(void* h = nullptr);
-    operator void*() const { return FHandle; }
-
-private:
-    void* FHandle = nullptr;
-};
-
 // The events of the thread; Sender is always the thread.
-using TNotifyEvent = std::function<void(TObject* Sender)>;
 using TMonitoredProcessEvent = std::function<void(TObject* Sender, TMonitoredProcess* Process)>;
 using TMonitoredServiceEvent = std::function<void(TObject* Sender, TMonitoredService* Service)>;
 
