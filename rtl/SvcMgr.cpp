@@ -60,17 +60,10 @@ TService::~TService() {
 }
 
 std::string TService::ImagePath() {
-    std::string path(MAX_PATH, '\0');
-    for (;;) {
-        DWORD n = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
-        if (n == 0)
-            RaiseLastOSError();
-        if (n < path.size()) {
-            path.resize(n);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
+    std::string path = ProgramPath();
+    if (path.empty())
+        RaiseLastOSError();
+    return path;
 }
 
 DWORD TService::AcceptedControls() const {

@@ -71,6 +71,20 @@ std::string ExtractFileName(const std::string& path) {
     return delimiter == std::string::npos ? path : path.substr(delimiter + 1);
 }
 
+std::string ProgramPath() {
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD n = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (n == 0)
+            return std::string();
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
 std::string Trim(const std::string& s) {
     size_t first = 0, last = s.size();
     while (first < last && static_cast<unsigned char>(s[first]) <= ' ')

@@ -73,6 +73,10 @@ std::string LowerCaseAZ(std::string s);
 // the whole path when it has neither.
 std::string ExtractFileName(const std::string& path);
 
+// The full path of the running program's file, however long; empty when it
+// cannot be read (the thread's last error then tells why).
+std::string ProgramPath();
+
 // Strips blanks and control characters (bytes up to 0x20) at both ends.
 std::string Trim(const std::string& s);
 
