@@ -163,6 +163,21 @@ void DetectionPasses(int configured) {
                 baselineWall * 1e3);
 }
 
+// Waits up to `ms` for `event` to be set for the process `pid`; reports for
+// other processes are skipped: a sample that went unseen may still be
+// reported late, while the next one runs.
+bool WaitForReport(HANDLE event, const std::atomic<DWORD>& reportedPid, DWORD pid, DWORD ms) {
+    const ULONGLONG deadline = GetTickCount64() + ms;
+    for (;;) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= deadline ||
+            WaitForSingleObject(event, static_cast<DWORD>(deadline - now)) != WAIT_OBJECT_0)
+            return false;
+        if (reportedPid == pid)
+            return true;
+    }
+}
+
 void StopDelay(const std::string& watched, int samples) {
     std::vector<std::string> programs = IdlePrograms(50);
     programs.push_back(watched);
@@ -170,23 +185,36 @@ void StopDelay(const std::string& watched, int samples) {
 
     auto* t = new TKorrinThread(true);  // real intervals
     t->BootTimeFunc = [] { return Now() - 1.0; };
+    HANDLE baselineTaken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     HANDLE started = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     HANDLE stopped = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    std::atomic<DWORD> startedPid{0}, stoppedPid{0};
     std::atomic<double> stoppedAt{0};
     std::atomic<unsigned long long> stoppedSystemTime{0};
-    t->OnProcessStarted = [&](TObject*, TMonitoredProcess*) { SetEvent(started); };
-    t->OnProcessStopped = [&](TObject*, TMonitoredProcess*) {
+    t->OnStart = [&](TObject*) { SetEvent(baselineTaken); };
+    t->OnProcessStarted = [&](TObject*, TMonitoredProcess* p) {
+        startedPid = p->ProcessId();
+        SetEvent(started);
+    };
+    t->OnProcessStopped = [&](TObject*, TMonitoredProcess* p) {
         stoppedAt = Seconds();
         FILETIME now;
         GetSystemTimeAsFileTime(&now);
         stoppedSystemTime = (static_cast<unsigned long long>(now.dwHighDateTime) << 32) |
                             now.dwLowDateTime;
+        stoppedPid = p->ProcessId();
         SetEvent(stopped);
     };
     t->Resume();
 
+    // A program already running when the silent baseline is taken counts as
+    // running from the start and is never reported starting; with many
+    // processes that baseline takes longer than starting the program.
+    HANDLE baselineOrEnd[] = {baselineTaken, t->Handle()};
+    WaitForMultipleObjects(2, baselineOrEnd, FALSE, INFINITE);
+
     std::vector<double> fromEnd, fromExit;
-    for (int i = 0; i < samples; ++i) {
+    for (int i = 0; i < samples && !t->Finished(); ++i) {
         std::string eventName = "kt_bench_end_" + std::to_string(GetCurrentProcessId()) + "_" +
                                 std::to_string(i);
         TChildren child(eventName);
@@ -194,17 +222,24 @@ void StopDelay(const std::string& watched, int samples) {
             std::printf("  the watched program could not start (error %lu)\n", GetLastError());
             break;
         }
-        if (WaitForSingleObject(started, 60000) != 0) {
-            std::printf("  the watched program was not seen starting\n");
-            break;
+        if (!WaitForReport(started, startedPid, child.Pids[0], 60000)) {
+            DWORD code = 0;
+            GetExitCodeProcess(child.Processes[0], &code);
+            if (code != STILL_ACTIVE)
+                std::printf("  sample %d: the watched program ended (code %lu) before it was "
+                            "seen starting\n", i + 1, code);
+            else
+                std::printf("  sample %d: the watched program was not seen starting within "
+                            "60 s\n", i + 1);
+            continue;
         }
         // Somewhere inside the 10-second main wait, as a real exit would be.
         Sleep(500 + 1000 * (i % 5));
         double endAt = Seconds();
         SetEvent(child.End);
-        if (WaitForSingleObject(stopped, 60000) != 0) {
-            std::printf("  no stop reported\n");
-            break;
+        if (!WaitForReport(stopped, stoppedPid, child.Pids[0], 60000)) {
+            std::printf("  sample %d: no stop reported within 60 s of the end request\n", i + 1);
+            continue;
         }
         FILETIME creation, exit, kernel, user;
         GetProcessTimes(child.Processes[0], &creation, &exit, &kernel, &user);
@@ -213,9 +248,12 @@ void StopDelay(const std::string& watched, int samples) {
         fromEnd.push_back(stoppedAt - endAt);
         fromExit.push_back((stoppedSystemTime - exitTime) / 1e7);
     }
+    if (t->Finished())
+        std::printf("  the monitor thread ended before all samples were taken\n");
     t->RequestStop();
     t->WaitFor();
     delete t;
+    CloseHandle(baselineTaken);
     CloseHandle(started);
     CloseHandle(stopped);
     if (!fromExit.empty())
