@@ -65,12 +65,6 @@ HFONT TitleFont() {
     return font;
 }
 
-// The file-name part of a path: the text after the last backslash or colon.
-std::string FileNamePart(const std::string& path) {
-    size_t pos = path.find_last_of("\\:");
-    return pos == std::string::npos ? path : path.substr(pos + 1);
-}
-
 const char* YesNo(bool value) { return value ? "Yes" : "No"; }
 
 // Geometry of the window (client pixels): a 6-pixel border, the page
@@ -457,9 +451,7 @@ void TfrmKorrinConfigMain::FormCreate(TObject*) {
         LoadFromConfig(nullptr);
     }
 
-    char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path, len < MAX_PATH ? len : 0);
+    std::string dir = ProgramPath();
     dir.erase(dir.find_last_of('\\') + 1);
     Application().HelpFile = dir + TarnwickHelpFileName;
 }
@@ -806,7 +798,7 @@ void TfrmKorrinConfigMain::RefreshProcessList() {
         lvProcesses->Clear();
         for (int i = 0; i < FConfig->Processes->Count(); ++i) {
             TProcessConfig* e = FConfig->Processes->GetItem(i);
-            int row = lvProcesses->AddItem(FileNamePart(e->ApplicationPath),
+            int row = lvProcesses->AddItem(ExtractFileName(e->ApplicationPath),
                                            {YesNo(e->RaiseStartupEvent), YesNo(e->RaiseShutdownEvent)},
                                            e);
             if (row >= 0 && !key.empty() && e->ApplicationPath == key)
