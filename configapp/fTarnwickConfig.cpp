@@ -9,6 +9,7 @@
 #include "config/TarnwickConfigRegAdapter.h"
 #include "lib/BWSMTPClient.h"
 #include "rtl/Dialogs.h"
+#include "rtl/ScopeExit.h"
 #include "rtl/SysUtils.h"
 
 #include "configapp/fEmailAddresses.h"
@@ -762,8 +763,8 @@ void TfrmKorrinConfigMain::lvProcessesSelectItem(TObject*, int, bool) { UpdatePr
 void TfrmKorrinConfigMain::RefreshServiceList() {
     if (!FConfig)
         return;
-    lvServices->BeginUpdate();
-    try {
+    {
+        TUpdateLock lock(*lvServices);
         std::string key;
         int selected = lvServices->Selected();
         if (selected >= 0)
@@ -778,19 +779,15 @@ void TfrmKorrinConfigMain::RefreshServiceList() {
             if (row >= 0 && !key.empty() && e->ServiceName == key)
                 lvServices->SetSelected(row, true);
         }
-    } catch (...) {
-        lvServices->EndUpdate();
-        throw;
     }
-    lvServices->EndUpdate();
     UpdateServiceButtons();
 }
 
 void TfrmKorrinConfigMain::RefreshProcessList() {
     if (!FConfig)
         return;
-    lvProcesses->BeginUpdate();
-    try {
+    {
+        TUpdateLock lock(*lvProcesses);
         std::string key;
         int selected = lvProcesses->Selected();
         if (selected >= 0)
@@ -804,11 +801,7 @@ void TfrmKorrinConfigMain::RefreshProcessList() {
             if (row >= 0 && !key.empty() && e->ApplicationPath == key)
                 lvProcesses->SetSelected(row, true);
         }
-    } catch (...) {
-        lvProcesses->EndUpdate();
-        throw;
     }
-    lvProcesses->EndUpdate();
     UpdateProcessButtons();
 }
 
