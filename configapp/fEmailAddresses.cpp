@@ -1,5 +1,7 @@
 #include "configapp/fEmailAddresses.h"
 
+#include "rtl/ScopeExit.h"
+
 namespace {
 enum { IDC_PAGES = 100, IDC_ADDRESSES, IDC_ADD, IDC_EDIT, IDC_REMOVE };
 }
@@ -38,10 +40,7 @@ TfrmEmailAddresses::~TfrmEmailAddresses() = default;
 
 bool TfrmEmailAddresses::Execute(TTarnwickConfig* Config) {
     SetConfig(Config);
-    struct Unbind {
-        TfrmEmailAddresses* form;
-        ~Unbind() { form->SetConfig(nullptr); }
-    } unbind{this};
+    TScopeExit unbind([this] { SetConfig(nullptr); });
     return ShowModal() == mrOk;
 }
 
@@ -52,8 +51,8 @@ void TfrmEmailAddresses::SetConfig(TTarnwickConfig* Config) {
 }
 
 void TfrmEmailAddresses::RefreshList(const std::string& Select) {
-    lsAddresses->BeginUpdate();
-    try {
+    {
+        TUpdateLock lock(*lsAddresses);
         std::string key = Select;
         if (key.empty() && lsAddresses->ItemIndex() >= 0)
             key = lsAddresses->Item(lsAddresses->ItemIndex());
@@ -62,11 +61,7 @@ void TfrmEmailAddresses::RefreshList(const std::string& Select) {
             lsAddresses->Add(FConfig->EmailAddresses->Strings(i));
         if (!key.empty())
             lsAddresses->SetItemIndex(lsAddresses->IndexOf(key));
-    } catch (...) {
-        lsAddresses->EndUpdate();
-        throw;
     }
-    lsAddresses->EndUpdate();
     UpdateButtons();
 }
 

@@ -1,6 +1,7 @@
 #include "configapp/fProcessEdit.h"
 
 #include "config/TarnwickConfigRegAdapter.h"
+#include "rtl/ScopeExit.h"
 #include "win32/Win32Utils.h"
 
 namespace {
@@ -46,36 +47,24 @@ TfrmProcessEdit::TfrmProcessEdit(HWND Owner)
 
 bool TfrmProcessEdit::AddProcess(std::unique_ptr<TProcessConfig>& Entry,
                                  TTarnwickConfig* Config) {
-    FConfig = Config;
-    FIsNew = true;
     Entry = std::make_unique<TProcessConfig>(std::string(), true, true);
-    bool ok = false;
-    {
-        struct Unbind {
-            TfrmProcessEdit* form;
-            ~Unbind() {
-                form->FConfig = nullptr;
-                form->SetProcess(nullptr);
-            }
-        } unbind{this};
-        SetProcess(Entry.get());
-        ok = ShowModal() == mrOk;
-    }
+    bool ok = ShowFor(Entry.get(), Config, true);
     if (!ok)
         Entry.reset();
     return ok;
 }
 
 bool TfrmProcessEdit::EditProcess(TProcessConfig* Entry, TTarnwickConfig* Config) {
+    return ShowFor(Entry, Config, false);
+}
+
+bool TfrmProcessEdit::ShowFor(TProcessConfig* Entry, TTarnwickConfig* Config, bool IsNew) {
     FConfig = Config;
-    FIsNew = false;
-    struct Unbind {
-        TfrmProcessEdit* form;
-        ~Unbind() {
-            form->FConfig = nullptr;
-            form->SetProcess(nullptr);
-        }
-    } unbind{this};
+    FIsNew = IsNew;
+    TScopeExit unbind([this] {
+        FConfig = nullptr;
+        SetProcess(nullptr);
+    });
     SetProcess(Entry);
     return ShowModal() == mrOk;
 }

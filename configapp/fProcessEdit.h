@@ -41,6 +41,10 @@ public:
     TEdit* edtApplicationPath;
 
 private:
+    // Shows the dialog with Entry and Config bound, and lets go of both
+    // however it ends, so that a refused new entry is freed unbound.
+    bool ShowFor(TProcessConfig* Entry, TTarnwickConfig* Config, bool IsNew);
+
     TTarnwickConfig* FConfig = nullptr;  // not owned; set while shown
     bool FIsNew = false;
     TProcessConfig* FProcess = nullptr;  // not owned

@@ -1,6 +1,7 @@
 #include "configapp/fServiceEdit.h"
 
 #include "rtl/Dialogs.h"
+#include "rtl/ScopeExit.h"
 
 namespace {
 enum { IDC_PAGES = 100, IDC_SERVICENAME, IDC_STARTUP, IDC_SHUTDOWN, IDC_FAILURE, IDC_DISPLAYNAME };
@@ -46,52 +47,34 @@ TfrmServiceEdit::TfrmServiceEdit(HWND Owner)
 
 void TfrmServiceEdit::SetInstalledServices(const TStringList* List) {
     FInstalledServices = List;
-    cbServiceName->BeginUpdate();
-    try {
-        cbServiceName->Clear();
-        cbServiceName->Add(std::string());
-        if (List != nullptr)
-            for (int i = 0; i < List->Count(); ++i)
-                cbServiceName->Add(List->Names(i));
-    } catch (...) {
-        cbServiceName->EndUpdate();
-        throw;
-    }
-    cbServiceName->EndUpdate();
+    TUpdateLock lock(*cbServiceName);
+    cbServiceName->Clear();
+    cbServiceName->Add(std::string());
+    if (List != nullptr)
+        for (int i = 0; i < List->Count(); ++i)
+            cbServiceName->Add(List->Names(i));
 }
 
 bool TfrmServiceEdit::AddService(std::unique_ptr<TServiceConfig>& Entry,
                                  TTarnwickConfig* Config) {
-    FConfig = Config;
-    FIsNew = true;
     Entry = std::make_unique<TServiceConfig>(std::string(), true, true, false);
-    bool ok = false;
-    {
-        struct Unbind {
-            TfrmServiceEdit* form;
-            ~Unbind() {
-                form->FConfig = nullptr;
-                form->SetService(nullptr);
-            }
-        } unbind{this};
-        SetService(Entry.get());
-        ok = ShowModal() == mrOk;
-    }
+    bool ok = ShowFor(Entry.get(), Config, true);
     if (!ok)
         Entry.reset();
     return ok;
 }
 
 bool TfrmServiceEdit::EditService(TServiceConfig* Entry, TTarnwickConfig* Config) {
+    return ShowFor(Entry, Config, false);
+}
+
+bool TfrmServiceEdit::ShowFor(TServiceConfig* Entry, TTarnwickConfig* Config, bool IsNew) {
     FConfig = Config;
-    FIsNew = false;
-    struct Unbind {
-        TfrmServiceEdit* form;
-        ~Unbind() {
-            form->FConfig = nullptr;
-            form->SetService(nullptr);
-        }
-    } unbind{this};
+    FIsNew = IsNew;
+    TScopeExit unbind([this] {
+        FConfig = nullptr;
+        SetService(nullptr);
+    });
     SetService(Entry);
     return ShowModal() == mrOk;
 }

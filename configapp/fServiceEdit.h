@@ -45,6 +45,10 @@ public:
     TControl* stxServiceDisplayName;
 
 private:
+    // Shows the dialog with Entry and Config bound, and lets go of both
+    // however it ends, so that a refused new entry is freed unbound.
+    bool ShowFor(TServiceConfig* Entry, TTarnwickConfig* Config, bool IsNew);
+
     TTarnwickConfig* FConfig = nullptr;             // not owned; set while shown
     const TStringList* FInstalledServices = nullptr;  // not owned
     TServiceConfig* FService = nullptr;             // not owned

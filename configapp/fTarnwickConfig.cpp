@@ -9,6 +9,7 @@
 #include "config/TarnwickConfigRegAdapter.h"
 #include "lib/BWSMTPClient.h"
 #include "rtl/Dialogs.h"
+#include "rtl/ScopeExit.h"
 #include "rtl/SysUtils.h"
 
 #include "configapp/fEmailAddresses.h"
@@ -63,12 +64,6 @@ HFONT LinkFont() {
 HFONT TitleFont() {
     static HFONT font = MakeFont("Arial", -16, FW_BOLD, false);
     return font;
-}
-
-// The file-name part of a path: the text after the last backslash or colon.
-std::string FileNamePart(const std::string& path) {
-    size_t pos = path.find_last_of("\\:");
-    return pos == std::string::npos ? path : path.substr(pos + 1);
 }
 
 const char* YesNo(bool value) { return value ? "Yes" : "No"; }
@@ -457,9 +452,7 @@ void TfrmKorrinConfigMain::FormCreate(TObject*) {
         LoadFromConfig(nullptr);
     }
 
-    char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string dir(path, len < MAX_PATH ? len : 0);
+    std::string dir = ProgramPath();
     dir.erase(dir.find_last_of('\\') + 1);
     Application().HelpFile = dir + TarnwickHelpFileName;
 }
@@ -770,8 +763,8 @@ void TfrmKorrinConfigMain::lvProcessesSelectItem(TObject*, int, bool) { UpdatePr
 void TfrmKorrinConfigMain::RefreshServiceList() {
     if (!FConfig)
         return;
-    lvServices->BeginUpdate();
-    try {
+    {
+        TUpdateLock lock(*lvServices);
         std::string key;
         int selected = lvServices->Selected();
         if (selected >= 0)
@@ -786,19 +779,15 @@ void TfrmKorrinConfigMain::RefreshServiceList() {
             if (row >= 0 && !key.empty() && e->ServiceName == key)
                 lvServices->SetSelected(row, true);
         }
-    } catch (...) {
-        lvServices->EndUpdate();
-        throw;
     }
-    lvServices->EndUpdate();
     UpdateServiceButtons();
 }
 
 void TfrmKorrinConfigMain::RefreshProcessList() {
     if (!FConfig)
         return;
-    lvProcesses->BeginUpdate();
-    try {
+    {
+        TUpdateLock lock(*lvProcesses);
         std::string key;
         int selected = lvProcesses->Selected();
         if (selected >= 0)
@@ -806,17 +795,13 @@ void TfrmKorrinConfigMain::RefreshProcessList() {
         lvProcesses->Clear();
         for (int i = 0; i < FConfig->Processes->Count(); ++i) {
             TProcessConfig* e = FConfig->Processes->GetItem(i);
-            int row = lvProcesses->AddItem(FileNamePart(e->ApplicationPath),
+            int row = lvProcesses->AddItem(ExtractFileName(e->ApplicationPath),
                                            {YesNo(e->RaiseStartupEvent), YesNo(e->RaiseShutdownEvent)},
                                            e);
             if (row >= 0 && !key.empty() && e->ApplicationPath == key)
                 lvProcesses->SetSelected(row, true);
         }
-    } catch (...) {
-        lvProcesses->EndUpdate();
-        throw;
     }
-    lvProcesses->EndUpdate();
     UpdateProcessButtons();
 }
 

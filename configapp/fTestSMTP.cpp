@@ -2,6 +2,7 @@
 
 #include "lib/BWSMTPClient.h"
 #include "rtl/Dialogs.h"
+#include "rtl/ScopeExit.h"
 #include "rtl/SysUtils.h"
 
 namespace {
@@ -86,10 +87,7 @@ bool TfrmTestSMTP::Execute(TTarnwickConfig* Config) {
                    TMsgDlgType::mtConfirmation, mbYes | mbNo) != mrYes)
         return false;
     FFailedAddresses = std::make_unique<TStringList>();
-    struct Release {
-        TfrmTestSMTP* form;
-        ~Release() { form->FFailedAddresses.reset(); }
-    } release{this};
+    TScopeExit release([this] { FFailedAddresses.reset(); });
     return ShowModal() == mrOk;
 }
 

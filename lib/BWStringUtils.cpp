@@ -4,6 +4,8 @@
 
 #include <cmath>
 
+#include "rtl/SysUtils.h"
+
 namespace {
 
 // The locale's value, which may be empty (a thousands separator set to
@@ -70,15 +72,7 @@ std::string FormatByteSize(std::uint64_t count) {
 }
 
 std::string SystemErrorText(unsigned long errorCode) {
-    char* buffer = nullptr;
-    DWORD len = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                   FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                               nullptr, errorCode, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-    std::string text;
-    if (buffer != nullptr) {
-        text.assign(buffer, len < 256 ? len : 256);
-        LocalFree(buffer);
-    }
+    std::string text = SysErrorMessage(errorCode).substr(0, 256);
     while (!text.empty() &&
            (static_cast<unsigned char>(text.back()) <= ' ' || text.back() == '.'))
         text.pop_back();

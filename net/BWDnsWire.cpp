@@ -52,12 +52,6 @@ public:
     TReader(const std::uint8_t* data, std::size_t size) : FData(data), FSize(size) {}
 
     std::size_t Pos() const { return FPos; }
-    bool U8(std::uint8_t& v) {
-        if (FSize - FPos < 1)
-            return false;
-        v = FData[FPos++];
-        return true;
-    }
     bool U16(std::uint16_t& v) {
         if (FSize - FPos < 2)
             return false;

@@ -347,17 +347,14 @@ void TBWSMTPConnection::Connect(int timeoutMs) {
         throw EBWSMTPError(lastError);
 
     bwsmtp::TSmtpReply reply = s.ReadReply(Timeouts.Greeting);
-    FLastReply = reply.Text();
     if (reply.Code != 220)
         s.Refused(reply, Timeouts.Quit);
 
     s.ChooseHeloName();
     reply = s.Command("EHLO " + s.HeloName, Timeouts.Command);
-    FLastReply = reply.Text();
     if (reply.Code / 100 == 5) {
         // A server that does not know EHLO (RFC 5321 3.2).
         reply = s.Command("HELO " + s.HeloName, Timeouts.Command);
-        FLastReply = reply.Text();
     }
     if (reply.Code != 250)
         s.Refused(reply, Timeouts.Quit);
@@ -407,7 +404,6 @@ void TBWSMTPConnection::Send(const std::string& from, const std::vector<std::str
     CheckEnvelope(from, envelope);
 
     bwsmtp::TSmtpReply reply = s.Command("MAIL FROM:<" + from + ">", Timeouts.Command);
-    FLastReply = reply.Text();
     if (reply.Code != 250)
         s.Refused(reply, Timeouts.Quit);
 
@@ -415,7 +411,6 @@ void TBWSMTPConnection::Send(const std::string& from, const std::vector<std::str
     bwsmtp::TSmtpReply lastRefusal;
     for (const std::string& r : envelope) {
         reply = s.Command("RCPT TO:<" + r + ">", Timeouts.Command);
-        FLastReply = reply.Text();
         if (reply.Code == 250 || reply.Code == 251) {
             ++accepted;
         } else if (reply.Code == 421) {
@@ -431,7 +426,6 @@ void TBWSMTPConnection::Send(const std::string& from, const std::vector<std::str
         s.Refused<EBWSMTPRecipientsRefused>(lastRefusal, Timeouts.Quit);
 
     reply = s.Command("DATA", Timeouts.DataInitiation);
-    FLastReply = reply.Text();
     if (reply.Code != 354) {
         FRefused.clear();
         s.Refused(reply, Timeouts.Quit);
@@ -439,7 +433,6 @@ void TBWSMTPConnection::Send(const std::string& from, const std::vector<std::str
     for (std::size_t pos = 0; pos < data.size(); pos += 65536)
         s.Write(data.substr(pos, 65536), Timeouts.DataBlock);
     reply = s.ReadReply(Timeouts.DataTermination);
-    FLastReply = reply.Text();
     if (reply.Code != 250) {
         FRefused.clear();
         s.Refused(reply, Timeouts.Quit);

@@ -111,14 +111,10 @@ public:
     void Disconnect();
     bool Connected() const;
 
-    // The last reply read, for diagnostics and tests.
-    const std::string& LastReply() const { return FLastReply; }
-
 private:
     struct TImpl;
     std::unique_ptr<TImpl> FImpl;
     std::vector<TBWRefusedRecipient> FRefused;
-    std::string FLastReply;
 };
 
 // One DNS query over UDP: Active opens the socket, Resolve sends one query

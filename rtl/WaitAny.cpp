@@ -141,8 +141,8 @@ TWaitAnyResult WaitForAnyObject(void* const* Handles, std::size_t Count, unsigne
             if (result.Kind != TWaitAnyResult::wkSignalled &&
                 result.Kind != TWaitAnyResult::wkAbandoned)
                 break;
-            // Whoever fired, the lowest signalled index is named by the scan
-            // below, after the helpers have stopped.
+            // Whoever fired, the scan below names the lowest signalled index;
+            // the helpers, still waiting meanwhile, are stopped after the loop.
             TWaitAnyResult scanned = Scan(Handles, Count);
             if (scanned.Kind != TWaitAnyResult::wkTimeout) {
                 result = scanned;

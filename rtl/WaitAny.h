@@ -20,11 +20,11 @@ struct TWaitAnyResult {
 // Up to 64 objects this is exactly one WaitForMultipleObjectsEx. Beyond that,
 // the calling thread itself waits (alertable, when asked) on the last 63
 // objects and helper threads wait on the others in groups of 63; once
-// anything fires, the helpers are stopped and a zero-time pass over the whole
-// array, group by group in order, names the lowest signalled index. The
-// objects must therefore be ones whose signalled state a wait does not
-// consume: processes, threads, manual-reset events (no auto-reset events, no
-// semaphores, no mutexes beyond the first 64).
+// anything fires, a zero-time pass over the whole array, group by group in
+// order, names the lowest signalled index while the helpers still wait; they
+// are stopped after it. The objects must therefore be ones whose signalled
+// state a wait does not consume: processes, threads, manual-reset events (no
+// auto-reset events, no semaphores, no mutexes beyond the first 64).
 //
 // The last objects of the array are those the calling thread watches itself,
 // so put an object that must be seen even when helpers cannot be created

@@ -101,8 +101,7 @@ std::string FormatAlertDateTime(TDateTime value) {
 }
 
 std::string ShortProcessName(const std::string& imagePath) {
-    size_t cut = imagePath.find_last_of("\\:");
-    return cut == std::string::npos ? imagePath : imagePath.substr(cut + 1);
+    return ExtractFileName(imagePath);
 }
 
 void SetServiceStatusFields(const SERVICE_STATUS& status, TTemplateFields& fields) {

@@ -24,6 +24,8 @@ struct TMxAnswer {
 // by a pointer to the question's name.
 inline TDnsBytes MakeDnsReply(const TDnsBytes& query, int rcode,
                               const std::vector<TMxAnswer>& answers) {
+    if (query.size() < 12)  // shorter than a header: no id or question to echo
+        return {};
     TDnsBytes r = {query[0], query[1], 0x81, static_cast<std::uint8_t>(0x80 | rcode), 0, 1, 0,
                    static_cast<std::uint8_t>(answers.size()), 0, 0, 0, 0};
     r.insert(r.end(), query.begin() + 12, query.end());

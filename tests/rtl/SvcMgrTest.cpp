@@ -134,8 +134,9 @@ TEST(SvcMgr, InstallWritesTheIdentityAndUninstallRemovesIt) {
         // Wine's CreateServiceA loses the dependency list (it stores a garbled
         // or empty value); Windows keeps it.
         bool onWine = GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-        if (!(onWine && deps != "Eventlog;"))
+        if (!(onWine && deps != "Eventlog;")) {
             EXPECT_EQ(deps, "Eventlog;");
+        }
     }
 
     // A second install fails and says so in a box naming the display name.
