@@ -12,16 +12,15 @@ TServiceStatusEnumerator::~TServiceStatusEnumerator() {
 bool TServiceStatusEnumerator::Open() {
     if (FActive)
         return false;
-    FSCManager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
-    if (FSCManager == nullptr)
+    FSCManager.Reset(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!FSCManager)
         return false;
     FBufferSize = DefaultBufferSize;
     // ENUM_SERVICE_STATUSA holds pointers: the buffer must be aligned for
     // them, which operator new guarantees.
     FBuffer = new (std::nothrow) BYTE[FBufferSize];
     if (FBuffer == nullptr) {
-        CloseServiceHandle(FSCManager);
-        FSCManager = nullptr;
+        FSCManager.Reset();
         return false;
     }
     FResumeHandle = 0;
@@ -53,7 +52,7 @@ bool TServiceStatusEnumerator::Next() {
     DWORD needed = 0;
     DWORD returned = 0;
     DWORD resumeBefore = FResumeHandle;
-    BOOL ok = FetchBatch(FSCManager, entries, FBufferSize, needed, returned,
+    BOOL ok = FetchBatch(FSCManager.Get(), entries, FBufferSize, needed, returned,
                                  FResumeHandle);
     DWORD error = ok ? ERROR_SUCCESS : GetLastError();
     // Wine may report a count from a failed call (also from one failing with
@@ -93,10 +92,7 @@ bool TServiceStatusEnumerator::EntriesValid(const ENUM_SERVICE_STATUSA* entries,
 void TServiceStatusEnumerator::Close() {
     if (!FActive)
         return;
-    if (FSCManager != nullptr) {
-        CloseServiceHandle(FSCManager);
-        FSCManager = nullptr;
-    }
+    FSCManager.Reset();
     delete[] FBuffer;
     FBuffer = nullptr;
     FCurrent = nullptr;

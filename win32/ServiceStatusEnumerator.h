@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "rtl/Classes.h"
+#include "rtl/Handles.h"
 
 // Open, then Next before every read of Current, until Next returns false;
 // then Close (or free the enumerator). Nothing raises. A failed Open makes
@@ -60,6 +61,6 @@ private:
     ENUM_SERVICE_STATUSA* FCurrent = nullptr;
     DWORD FCount = 0;
     DWORD FIndex = 0;
-    SC_HANDLE FSCManager = nullptr;
+    TServiceHandle FSCManager;
     bool FLastBatch = false;
 };
