@@ -9,6 +9,7 @@
 #include "config/TarnwickConfigRegAdapter.h"
 #include "lib/BWSMTPClient.h"
 #include "rtl/Dialogs.h"
+#include "rtl/Handles.h"
 #include "rtl/SysUtils.h"
 
 #include "configapp/fEmailAddresses.h"
@@ -402,13 +403,9 @@ void TfrmKorrinConfigMain::LoadInstalledServices() {
     // ENUM_SERVICE_STATUSA holds pointers, so the buffer is allocated aligned.
     std::vector<std::uint64_t> buffer(BufferSize / sizeof(std::uint64_t));
     auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer.data());
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
-    if (manager == nullptr)
+    TServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!manager)
         RaiseLastOSError();
-    struct Closer {
-        SC_HANDLE h;
-        ~Closer() { CloseServiceHandle(h); }
-    } closer{manager};
 
     const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
     const auto end = begin + BufferSize;
@@ -416,7 +413,7 @@ void TfrmKorrinConfigMain::LoadInstalledServices() {
     for (;;) {
         DWORD needed = 0, returned = 0;
         DWORD resumeBefore = resume;
-        BOOL ok = EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries,
+        BOOL ok = EnumServicesStatusA(manager.Get(), SERVICE_WIN32, SERVICE_STATE_ALL, entries,
                                       BufferSize, &needed, &returned, &resume);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
         if (ok)
@@ -573,11 +570,11 @@ void TfrmKorrinConfigMain::FormCloseQuery(TObject*, bool& CanClose) {
 }
 
 void TfrmKorrinConfigMain::NotifyService() {
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, MonitorControlEventName);
-    if (event != nullptr) {
-        BOOL ok = SetEvent(event);
+    TKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, MonitorControlEventName));
+    if (event) {
+        BOOL ok = SetEvent(event.Get());
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-        CloseHandle(event);
+        event.Reset();
         if (!ok)
             RaiseLastOSError(error);
         return;
