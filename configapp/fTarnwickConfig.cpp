@@ -17,6 +17,7 @@
 #include "configapp/fServiceEdit.h"
 #include "configapp/fTestSMTP.h"
 #include "win32/ServiceControl.h"
+#include "win32/ServiceStatusEnumerator.h"
 
 const char* const StartupWaitPeriodCaptions[StartupWaitPeriodCount] = {
     "Immediately", "30s", "45s", "1m", "1.5m", "2m", "5m", "10m"};
@@ -407,8 +408,6 @@ void TfrmKorrinConfigMain::LoadInstalledServices() {
     if (!manager)
         RaiseLastOSError();
 
-    const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
-    const auto end = begin + BufferSize;
     DWORD resume = 0;
     for (;;) {
         DWORD needed = 0, returned = 0;
@@ -416,25 +415,18 @@ void TfrmKorrinConfigMain::LoadInstalledServices() {
         BOOL ok = EnumServicesStatusA(manager.Get(), SERVICE_WIN32, SERVICE_STATE_ALL, entries,
                                       BufferSize, &needed, &returned, &resume);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-        if (ok)
-            needed = 0;
-        else if (error != ERROR_MORE_DATA)
+        if (!ServiceBatchReadable(ok, error, returned, BufferSize))
             return;
-        // Wine may report a count from a failed call whose entries were never
-        // written: only entries whose names lie inside the buffer are read.
-        if (static_cast<size_t>(returned) * sizeof(ENUM_SERVICE_STATUSA) > BufferSize)
-            return;
+        // The entries before one with a string outside the buffer are kept.
         for (DWORD i = 0; i < returned; ++i) {
-            auto name = reinterpret_cast<std::uintptr_t>(entries[i].lpServiceName);
-            auto display = reinterpret_cast<std::uintptr_t>(entries[i].lpDisplayName);
-            if (name < begin || name >= end || (display != 0 && (display < begin || display >= end)))
+            const char* display = entries[i].lpDisplayName;
+            if (!InsideServiceBatch(entries[i].lpServiceName, entries, BufferSize) ||
+                (display != nullptr && !InsideServiceBatch(display, entries, BufferSize)))
                 return;
             FInstalledServices->SetValue(entries[i].lpServiceName,
-                                         display != 0 ? entries[i].lpDisplayName : "");
+                                         display != nullptr ? display : "");
         }
-        // A call that asks for more without moving on would hand out the same
-        // batch for ever.
-        if (needed == 0 || resume == resumeBefore)
+        if (LastServiceBatch(ok, needed, resumeBefore, resume))
             return;
     }
 }
