@@ -9,6 +9,7 @@
 #include "config/TarnwickConfigRegAdapter.h"
 #include "lib/BWSMTPClient.h"
 #include "rtl/Dialogs.h"
+#include "rtl/Handles.h"
 #include "rtl/ScopeExit.h"
 #include "rtl/SysUtils.h"
 
@@ -17,6 +18,7 @@
 #include "configapp/fServiceEdit.h"
 #include "configapp/fTestSMTP.h"
 #include "win32/ServiceControl.h"
+#include "win32/ServiceStatusEnumerator.h"
 
 const char* const StartupWaitPeriodCaptions[StartupWaitPeriodCount] = {
     "Immediately", "30s", "45s", "1m", "1.5m", "2m", "5m", "10m"};
@@ -397,42 +399,29 @@ void TfrmKorrinConfigMain::LoadInstalledServices() {
     // ENUM_SERVICE_STATUSA holds pointers, so the buffer is allocated aligned.
     std::vector<std::uint64_t> buffer(BufferSize / sizeof(std::uint64_t));
     auto* entries = reinterpret_cast<ENUM_SERVICE_STATUSA*>(buffer.data());
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
-    if (manager == nullptr)
+    TServiceHandle manager(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!manager)
         RaiseLastOSError();
-    struct Closer {
-        SC_HANDLE h;
-        ~Closer() { CloseServiceHandle(h); }
-    } closer{manager};
 
-    const auto begin = reinterpret_cast<std::uintptr_t>(buffer.data());
-    const auto end = begin + BufferSize;
     DWORD resume = 0;
     for (;;) {
         DWORD needed = 0, returned = 0;
         DWORD resumeBefore = resume;
-        BOOL ok = EnumServicesStatusA(manager, SERVICE_WIN32, SERVICE_STATE_ALL, entries,
+        BOOL ok = EnumServicesStatusA(manager.Get(), SERVICE_WIN32, SERVICE_STATE_ALL, entries,
                                       BufferSize, &needed, &returned, &resume);
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-        if (ok)
-            needed = 0;
-        else if (error != ERROR_MORE_DATA)
+        if (!ServiceBatchReadable(ok, error, returned, BufferSize))
             return;
-        // Wine may report a count from a failed call whose entries were never
-        // written: only entries whose names lie inside the buffer are read.
-        if (static_cast<size_t>(returned) * sizeof(ENUM_SERVICE_STATUSA) > BufferSize)
-            return;
+        // The entries before one with a string outside the buffer are kept.
         for (DWORD i = 0; i < returned; ++i) {
-            auto name = reinterpret_cast<std::uintptr_t>(entries[i].lpServiceName);
-            auto display = reinterpret_cast<std::uintptr_t>(entries[i].lpDisplayName);
-            if (name < begin || name >= end || (display != 0 && (display < begin || display >= end)))
+            const char* display = entries[i].lpDisplayName;
+            if (!InsideServiceBatch(entries[i].lpServiceName, entries, BufferSize) ||
+                (display != nullptr && !InsideServiceBatch(display, entries, BufferSize)))
                 return;
             FInstalledServices->SetValue(entries[i].lpServiceName,
-                                         display != 0 ? entries[i].lpDisplayName : "");
+                                         display != nullptr ? display : "");
         }
-        // A call that asks for more without moving on would hand out the same
-        // batch for ever.
-        if (needed == 0 || resume == resumeBefore)
+        if (LastServiceBatch(ok, needed, resumeBefore, resume))
             return;
     }
 }
@@ -566,11 +555,11 @@ void TfrmKorrinConfigMain::FormCloseQuery(TObject*, bool& CanClose) {
 }
 
 void TfrmKorrinConfigMain::NotifyService() {
-    HANDLE event = OpenEventA(EVENT_MODIFY_STATE, FALSE, MonitorControlEventName);
-    if (event != nullptr) {
-        BOOL ok = SetEvent(event);
+    TKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, MonitorControlEventName));
+    if (event) {
+        BOOL ok = SetEvent(event.Get());
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-        CloseHandle(event);
+        event.Reset();
         if (!ok)
             RaiseLastOSError(error);
         return;

@@ -72,10 +72,9 @@ TfrmTestSMTP::~TfrmTestSMTP() {
     // still be sending. It reports to this dialog and hands the configuration's
     // recipient list to its client, so the dialog waits for its end, serving
     // its reports meanwhile without showing anything more.
-    if (FWorkerHandle != nullptr) {
+    if (FWorkerHandle) {
         FClosing = true;
-        WaitForThreadEnd(FWorkerHandle);
-        CloseHandle(FWorkerHandle);
+        WaitForThreadEnd(FWorkerHandle.Get());
     }
 }
 
@@ -114,23 +113,23 @@ void TfrmTestSMTP::WMStartTest() {
     mmoLog->AddLine("Attempting to send test messages...");
     btnOk->SetEnabled(false);
     FRecipientCount = FConfig->EmailAddresses->Count();
-    if (FWorkerHandle != nullptr) {  // an earlier test's worker, ending or gone
-        WaitForThreadEnd(FWorkerHandle);
-        CloseHandle(FWorkerHandle);
-        FWorkerHandle = nullptr;
+    if (FWorkerHandle) {  // an earlier test's worker, ending or gone
+        WaitForThreadEnd(FWorkerHandle.Get());
+        FWorkerHandle.Reset();
     }
     TTestThread* worker = nullptr;
     try {
         worker = CreateWorker ? CreateWorker(this) : new TTestThread(true, this);
         // The worker frees itself, so its end is waited for on a handle of
         // the dialog's own.
-        if (!DuplicateHandle(GetCurrentProcess(), worker->Handle(), GetCurrentProcess(),
-                             &FWorkerHandle, SYNCHRONIZE, FALSE, 0)) {
+        HANDLE handle = nullptr;
+        if (!DuplicateHandle(GetCurrentProcess(), worker->Handle(), GetCurrentProcess(), &handle,
+                             SYNCHRONIZE, FALSE, 0)) {
             DWORD error = GetLastError();
             delete worker;  // never started
-            FWorkerHandle = nullptr;
             RaiseLastOSError(error);
         }
+        FWorkerHandle.Reset(handle);
     } catch (...) {
         // The toolkit's error box; then OK closes the dialog again.
         Application().HandleException();

@@ -10,6 +10,7 @@
 #include "config/TarnwickConfig.h"
 #include "lib/BWLogging.h"
 #include "rtl/Forms.h"
+#include "rtl/Handles.h"
 #include "rtl/Thread.h"
 
 // Posted by the dialog to itself once it is on screen.
@@ -73,7 +74,7 @@ private:
     TTarnwickConfig* FConfig = nullptr;           // not owned
     std::unique_ptr<TStringList> FFailedAddresses;  // while the dialog is shown
     TTestThread* FThread = nullptr;               // not owned: frees itself
-    HANDLE FWorkerHandle = nullptr;  // the worker's thread, to wait for its end
+    TKernelHandle FWorkerHandle;     // the worker's thread, to wait for its end
     bool FClosing = false;           // the destructor waits: reports go nowhere
     int FFailedCount = 0;
     int FRecipientCount = 0;  // recipients when the test started

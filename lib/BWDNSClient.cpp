@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "net/BWMailNet.h"
+#include "rtl/Handles.h"
 
 const char* const TBWDNSClient::RootNameServer = "a.root-servers.net";
 
@@ -26,21 +27,19 @@ std::string ReadNameServer(const std::string& keyPath) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return std::string();
+    TRegKey owned(key);
     std::string value;
     DWORD type = 0, size = 0;
     LONG rc = RegQueryValueExA(key, "NameServer", nullptr, &type, nullptr, &size);
     if (rc == ERROR_SUCCESS) {
-        if (type != REG_SZ && type != REG_EXPAND_SZ) {
-            RegCloseKey(key);
+        if (type != REG_SZ && type != REG_EXPAND_SZ)
             throw ERegistryException("Invalid data type for 'NameServer'");
-        }
         std::vector<char> buffer(size + 1, '\0');
         rc = RegQueryValueExA(key, "NameServer", nullptr, &type,
                               reinterpret_cast<BYTE*>(buffer.data()), &size);
         if (rc == ERROR_SUCCESS)
             value.assign(buffer.data());  // up to the first NUL
     }
-    RegCloseKey(key);
     return value;
 }
 

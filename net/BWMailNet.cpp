@@ -10,6 +10,7 @@
 
 #include "net/BWMimeMessage.h"
 #include "net/BWSmtpWire.h"
+#include "rtl/Handles.h"
 
 namespace {
 
@@ -143,9 +144,9 @@ std::string FullyQualifiedName() {
 }
 
 std::string ReadAttachment(const std::string& path) {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
+    TKernelHandle file(CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) {
         DWORD err = GetLastError();
         throw EBWSMTPError(Format("Cannot read attachment %s: %s", path.c_str(),
                                   SysErrorMessage(err).c_str()));
@@ -154,9 +155,8 @@ std::string ReadAttachment(const std::string& path) {
     char buffer[65536];
     for (;;) {
         DWORD got = 0;
-        if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+        if (!ReadFile(file.Get(), buffer, sizeof buffer, &got, nullptr)) {
             DWORD err = GetLastError();
-            CloseHandle(file);
             throw EBWSMTPError(Format("Cannot read attachment %s: %s", path.c_str(),
                                       SysErrorMessage(err).c_str()));
         }
@@ -164,7 +164,6 @@ std::string ReadAttachment(const std::string& path) {
             break;
         content.append(buffer, got);
     }
-    CloseHandle(file);
     return content;
 }
 

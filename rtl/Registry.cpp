@@ -14,23 +14,6 @@ namespace {
     throw ERegistryException(Format(text, name.c_str()));
 }
 
-// Closes a key opened for one step; keeps the thread's last error.
-class TKeyHolder {
-public:
-    explicit TKeyHolder(HKEY key) : FKey(key) {}
-    ~TKeyHolder() {
-        DWORD saved = GetLastError();
-        RegCloseKey(FKey);
-        SetLastError(saved);
-    }
-    TKeyHolder(const TKeyHolder&) = delete;
-    TKeyHolder& operator=(const TKeyHolder&) = delete;
-    HKEY Get() const { return FKey; }
-
-private:
-    HKEY FKey;
-};
-
 enum class TNameKind { Values, Keys };
 
 void ListNames(HKEY key, TNameKind kind, TStringList& names) {
@@ -74,7 +57,7 @@ bool DeleteTree(HKEY parent, const std::string& name) {
         return false;
     HKEY key = nullptr;
     if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        TKeyHolder holder(key);
+        TRegKey holder(key);
         DWORD subkeyCount = 0, maxSubkeyLen = 0;
         if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeyCount, &maxSubkeyLen, nullptr,
                              nullptr, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
@@ -108,12 +91,7 @@ TRegistry::~TRegistry() {
 }
 
 void TRegistry::CloseKey() {
-    if (FCurrentKey == nullptr)
-        return;
-    DWORD saved = GetLastError();
-    RegCloseKey(FCurrentKey);
-    SetLastError(saved);
-    FCurrentKey = nullptr;
+    FCurrentKey.Reset();
     FCurrentPath.clear();
 }
 
@@ -127,7 +105,7 @@ bool TRegistry::OpenKeyReadOnly(const std::string& key) {
     for (REGSAM access : accesses) {
         HKEY opened = nullptr;
         if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, access, &opened) == ERROR_SUCCESS) {
-            FCurrentKey = opened;
+            FCurrentKey.Reset(opened);
             FCurrentPath = key;
             return true;
         }
@@ -142,27 +120,27 @@ bool TRegistry::OpenOrCreateKey(const std::string& key) {
     if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
                         KEY_ALL_ACCESS, nullptr, &opened, &disposition) != ERROR_SUCCESS)
         return false;
-    FCurrentKey = opened;
+    FCurrentKey.Reset(opened);
     FCurrentPath = key;
     return true;
 }
 
 bool TRegistry::ValueExists(const std::string& name) const {
-    return FCurrentKey != nullptr &&
-           RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
+    return FCurrentKey &&
+           RegQueryValueExA(FCurrentKey.Get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
                ERROR_SUCCESS;
 }
 
 std::string TRegistry::ReadString(const std::string& name) const {
-    if (FCurrentKey == nullptr)
+    if (!FCurrentKey)
         return std::string();
     DWORD type = 0, size = 0;
-    if (RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type, nullptr, &size) !=
+    if (RegQueryValueExA(FCurrentKey.Get(), name.c_str(), nullptr, &type, nullptr, &size) !=
             ERROR_SUCCESS ||
         size == 0)
         return std::string();
     std::vector<char> buffer(size);
-    if (RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type,
+    if (RegQueryValueExA(FCurrentKey.Get(), name.c_str(), nullptr, &type,
                          reinterpret_cast<BYTE*>(buffer.data()), &size) != ERROR_SUCCESS)
         RaiseRegistry("Failed to get data for '%s'", name);
     if (type != REG_SZ && type != REG_EXPAND_SZ)
@@ -177,8 +155,8 @@ std::string TRegistry::ReadString(const std::string& name) const {
 std::int32_t TRegistry::ReadInteger(const std::string& name) const {
     std::int32_t value = 0;
     DWORD type = 0, size = sizeof(value);
-    if (FCurrentKey == nullptr ||
-        RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type,
+    if (!FCurrentKey ||
+        RegQueryValueExA(FCurrentKey.Get(), name.c_str(), nullptr, &type,
                          reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
         RaiseRegistry("Failed to get data for '%s'", name);
     if (type != REG_DWORD)
@@ -193,8 +171,8 @@ bool TRegistry::ReadBool(const std::string& name) const {
 TDateTime TRegistry::ReadDateTime(const std::string& name) const {
     double value = 0;
     DWORD type = 0, size = sizeof(value);
-    if (FCurrentKey == nullptr ||
-        RegQueryValueExA(FCurrentKey, name.c_str(), nullptr, &type,
+    if (!FCurrentKey ||
+        RegQueryValueExA(FCurrentKey.Get(), name.c_str(), nullptr, &type,
                          reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS)
         RaiseRegistry("Failed to get data for '%s'", name);
     if (type != REG_BINARY || size != sizeof(value))
@@ -214,11 +192,11 @@ void SetValue(HKEY key, const std::string& name, DWORD type, const void* data, D
 }  // namespace
 
 void TRegistry::WriteString(const std::string& name, const std::string& value) {
-    SetValue(FCurrentKey, name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
+    SetValue(FCurrentKey.Get(), name, REG_SZ, value.c_str(), static_cast<DWORD>(value.size() + 1));
 }
 
 void TRegistry::WriteInteger(const std::string& name, std::int32_t value) {
-    SetValue(FCurrentKey, name, REG_DWORD, &value, sizeof(value));
+    SetValue(FCurrentKey.Get(), name, REG_DWORD, &value, sizeof(value));
 }
 
 void TRegistry::WriteBool(const std::string& name, bool value) {
@@ -226,23 +204,23 @@ void TRegistry::WriteBool(const std::string& name, bool value) {
 }
 
 void TRegistry::WriteDateTime(const std::string& name, TDateTime value) {
-    SetValue(FCurrentKey, name, REG_BINARY, &value, sizeof(value));
+    SetValue(FCurrentKey.Get(), name, REG_BINARY, &value, sizeof(value));
 }
 
 void TRegistry::GetValueNames(TStringList& names) const {
-    ListNames(FCurrentKey, TNameKind::Values, names);
+    ListNames(FCurrentKey.Get(), TNameKind::Values, names);
 }
 
 void TRegistry::GetKeyNames(TStringList& names) const {
-    ListNames(FCurrentKey, TNameKind::Keys, names);
+    ListNames(FCurrentKey.Get(), TNameKind::Keys, names);
 }
 
 bool TRegistry::DeleteValue(const std::string& name) {
-    return FCurrentKey != nullptr && RegDeleteValueA(FCurrentKey, name.c_str()) == ERROR_SUCCESS;
+    return FCurrentKey && RegDeleteValueA(FCurrentKey.Get(), name.c_str()) == ERROR_SUCCESS;
 }
 
 bool TRegistry::DeleteKey(const std::string& name) {
-    return DeleteTree(FCurrentKey != nullptr ? FCurrentKey : HKEY_LOCAL_MACHINE, name);
+    return DeleteTree(FCurrentKey ? FCurrentKey.Get() : HKEY_LOCAL_MACHINE, name);
 }
 
 bool TRegistry::ValidKeyName(const std::string& name) {

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "rtl/DateUtils.h"
+#include "rtl/Handles.h"
 
 class TStringList;
-struct HKEY__;
 
 // Works below HKEY_LOCAL_MACHINE with at most one key open at a time: every
 // Open... call takes a full path below that root and closes the key opened
@@ -36,7 +36,7 @@ public:
     bool OpenOrCreateKey(const std::string& key);
     // Closes the open key (no flush); nothing when none is open.
     void CloseKey();
-    bool KeyOpen() const { return FCurrentKey != nullptr; }
+    bool KeyOpen() const { return static_cast<bool>(FCurrentKey); }
     // The path of the open key; empty when none is open.
     const std::string& CurrentPath() const { return FCurrentPath; }
 
@@ -75,7 +75,7 @@ public:
     static bool SameKeyName(const std::string& a, const std::string& b);
 
 private:
-    HKEY__* FCurrentKey = nullptr;
+    TRegKey FCurrentKey;
     std::string FCurrentPath;
 };
 

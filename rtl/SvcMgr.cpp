@@ -24,21 +24,6 @@ int ShowMessage(const std::string& text, const std::string& caption, UINT flags)
     return MessageBoxA(nullptr, text.c_str(), caption.c_str(), flags);
 }
 
-// Closes a service control manager handle, keeping the thread's last error.
-struct ScHandle {
-    SC_HANDLE h;
-    explicit ScHandle(SC_HANDLE handle) : h(handle) {}
-    ~ScHandle() {
-        if (h != nullptr) {
-            DWORD e = GetLastError();
-            CloseServiceHandle(h);
-            SetLastError(e);
-        }
-    }
-    ScHandle(const ScHandle&) = delete;
-    ScHandle& operator=(const ScHandle&) = delete;
-};
-
 }  // namespace
 
 // ---- TService
@@ -47,14 +32,14 @@ TService::TService(std::string name)
     : Name(std::move(name)), DisplayName(Name),
       FControlEvent(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {
     // Raised before the locks exist: the destructor does not run then.
-    if (FControlEvent == nullptr)
+    if (!FControlEvent)
         RaiseLastOSError();
     InitializeCriticalSection(&FLock);
     InitializeCriticalSection(&FStatusLock);
 }
 
 TService::~TService() {
-    CloseHandle(FControlEvent);
+    FControlEvent.Reset();
     DeleteCriticalSection(&FStatusLock);
     DeleteCriticalSection(&FLock);
 }
@@ -149,7 +134,7 @@ void TService::Controller(DWORD code) {
         TCriticalSectionGuard lock(FLock);
         FControls.push_back(code);
     }
-    SetEvent(FControlEvent);
+    SetEvent(FControlEvent.Get());
 }
 
 DWORD TService::NextControl() {
@@ -163,12 +148,12 @@ DWORD TService::NextControl() {
             }
         }
         if (FWatchHandle == nullptr) {
-            WaitForSingleObject(FControlEvent, INFINITE);
+            WaitForSingleObject(FControlEvent.Get(), INFINITE);
             continue;
         }
         // Controls first: the control event is the first handle, so when both
         // are signalled a queued stop is served before the watch fires.
-        HANDLE handles[2] = {FControlEvent, FWatchHandle};
+        HANDLE handles[2] = {FControlEvent.Get(), FWatchHandle};
         DWORD r = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
         if (r == WAIT_OBJECT_0 + 1 || r == WAIT_ABANDONED_0 + 1 || r == WAIT_FAILED) {
             // Dropped before the handler runs: a handle that stays signalled
@@ -252,8 +237,8 @@ void TService::Main(DWORD argc, LPSTR* argv) {
 }
 
 void TService::Install() {
-    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (scm.h == nullptr)
+    TServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm)
         RaiseLastOSError();
 
     // Dependencies as a double-NUL-terminated list; groups carry their prefix.
@@ -273,23 +258,23 @@ void TService::Install() {
         path = "\"" + path + "\"";
 
     DWORD type = ServiceType | (Interactive ? SERVICE_INTERACTIVE_PROCESS : 0);
-    ScHandle svc(CreateServiceA(scm.h, Name.c_str(), DisplayName.c_str(), SERVICE_ALL_ACCESS, type,
-                                StartType, ErrorSeverity, path.c_str(), nullptr, nullptr,
-                                deps.c_str(),
-                                ServiceStartName.empty() ? nullptr : ServiceStartName.c_str(),
-                                Password.empty() ? nullptr : Password.c_str()));
-    if (svc.h == nullptr)
+    TServiceHandle svc(CreateServiceA(
+        scm.Get(), Name.c_str(), DisplayName.c_str(), SERVICE_ALL_ACCESS, type, StartType,
+        ErrorSeverity, path.c_str(), nullptr, nullptr, deps.c_str(),
+        ServiceStartName.empty() ? nullptr : ServiceStartName.c_str(),
+        Password.empty() ? nullptr : Password.c_str()));
+    if (!svc)
         RaiseLastOSError();
 }
 
 void TService::Uninstall() {
-    ScHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    if (scm.h == nullptr)
+    TServiceHandle scm(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!scm)
         RaiseLastOSError();
-    ScHandle svc(OpenServiceA(scm.h, Name.c_str(), SERVICE_ALL_ACCESS));
-    if (svc.h == nullptr)
+    TServiceHandle svc(OpenServiceA(scm.Get(), Name.c_str(), SERVICE_ALL_ACCESS));
+    if (!svc)
         RaiseLastOSError();
-    if (!DeleteService(svc.h))
+    if (!DeleteService(svc.Get()))
         RaiseLastOSError();
 }
 
@@ -358,7 +343,7 @@ int TServiceApplication::Run(const std::vector<std::string>& args) {
         BOOL ok;
         DWORD error;
     } result{FALSE, 0};
-    HANDLE thread = CreateThread(
+    TKernelHandle thread(CreateThread(
         nullptr, 0,
         [](LPVOID p) -> DWORD {
             auto* r = static_cast<DispatchResult*>(p);
@@ -366,11 +351,11 @@ int TServiceApplication::Run(const std::vector<std::string>& args) {
             r->error = r->ok ? 0 : GetLastError();
             return 0;
         },
-        &result, 0, nullptr);
-    if (thread == nullptr)
+        &result, 0, nullptr));
+    if (!thread)
         return 1;
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
+    WaitForSingleObject(thread.Get(), INFINITE);
+    thread.Reset();
     g_service = nullptr;
     return result.ok ? 0 : static_cast<int>(result.error);
 }

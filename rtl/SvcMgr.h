@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "Handles.h"
+
 enum class TCurrentStatus : DWORD {
     csStopped = SERVICE_STOPPED,
     csStartPending = SERVICE_START_PENDING,
@@ -134,7 +136,7 @@ private:
     bool FStopReported = false;  // the stopped report is made or under way
     mutable CRITICAL_SECTION FStatusLock;  // FStatus, FCheckPoint, the reports
     CRITICAL_SECTION FLock;                // FControls
-    HANDLE FControlEvent;
+    TKernelHandle FControlEvent;
     std::deque<DWORD> FControls;
     HANDLE FWatchHandle = nullptr;
     TServiceEvent FOnWatchSignalled;

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "Handles.h"
+
 Exception::Exception(std::string message, int helpContext)
     : FMessage(std::move(message)), FHelpContext(helpContext) {}
 
@@ -16,11 +18,10 @@ std::string SysErrorMessage(unsigned long errorCode) {
     DWORD len = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                                    FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ARGUMENT_ARRAY,
                                nullptr, errorCode, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
+    TLocalMemory owned(buffer);
     std::string text;
-    if (buffer != nullptr) {
+    if (buffer != nullptr)
         text.assign(buffer, len);
-        LocalFree(buffer);
-    }
     while (!text.empty() && static_cast<unsigned char>(text.back()) <= ' ')
         text.pop_back();
     return text;

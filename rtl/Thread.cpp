@@ -100,24 +100,24 @@ TThread::TThread(bool CreateSuspended) : FCreateSuspended(CreateSuspended) {
         DWORD error = GetLastError();
         throw EThread(Format("Thread creation error: %s", SysErrorMessage(error).c_str()));
     }
-    FHandle = handle;
+    FHandle.Reset(handle);
     FThreadID = id;
 }
 
 TThread::~TThread() {
-    if (FHandle == nullptr)
+    if (!FHandle)
         return;
     if (!FStarted.exchange(true)) {
         // Never ran: let it return from its entry without touching this
         // object's virtual functions, which are being torn down.
         FAbandoned.store(true);
-        ResumeThread(FHandle);
-        WaitForSingleObject(FHandle, INFINITE);
+        ResumeThread(FHandle.Get());
+        WaitForSingleObject(FHandle.Get(), INFINITE);
     } else if (!FFinished.load() && GetCurrentThreadId() != FThreadID) {
         Terminate();
         WaitFor();
     }
-    CloseHandle(FHandle);
+    FHandle.Reset();
 }
 
 void TThread::AfterConstruction() {
@@ -133,11 +133,11 @@ void TThread::Resume() {
     if (FStarted.exchange(true))
         return;
     FSuspended.store(false);
-    ResumeThread(FHandle);
+    ResumeThread(FHandle.Get());
 }
 
 unsigned long TThread::WaitFor() {
-    HANDLE handle = FHandle;
+    HANDLE handle = FHandle.Get();
     if (GetCurrentThreadId() == gMainThreadId) {
         HANDLE handles[2] = {handle, Queue().Event};
         for (;;) {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Classes.h"
+#include "Handles.h"
 
 // The thread could not be created ("Thread creation error: %s"), or an
 // operation was asked of a thread in a state that does not allow it.
@@ -65,7 +66,7 @@ public:
     bool Suspended() const { return FSuspended.load(); }
     // True once Execute and DoTerminate are over.
     bool Finished() const { return FFinished.load(); }
-    void* Handle() const { return FHandle; }
+    void* Handle() const { return FHandle.Get(); }
     unsigned long ThreadID() const { return FThreadID; }
     int ReturnValue() const { return FReturnValue; }
     // The exception that escaped Execute (or DoTerminate), or none.
@@ -94,7 +95,7 @@ protected:
 private:
     static unsigned long __stdcall ThreadProc(void* param);
 
-    void* FHandle = nullptr;
+    TKernelHandle FHandle;
     unsigned long FThreadID = 0;
     bool FCreateSuspended;
     int FReturnValue = 0;

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "Handles.h"
+
 namespace {
 
 constexpr std::size_t kGroup = MAXIMUM_WAIT_OBJECTS - 1;  // one slot for the stop event
@@ -43,17 +45,6 @@ DWORD WINAPI GroupProc(void* param) {
     return 0;
 }
 
-// Closes its handles in one place, keeping the thread's last error.
-struct THandles {
-    std::vector<HANDLE> Items;
-    ~THandles() {
-        DWORD error = GetLastError();
-        for (HANDLE h : Items)
-            CloseHandle(h);
-        SetLastError(error);
-    }
-};
-
 // Zero-time pass, group by group in index order; the first group with a
 // signalled object holds the lowest signalled index.
 TWaitAnyResult Scan(void* const* handles, std::size_t count) {
@@ -84,15 +75,15 @@ TWaitAnyResult WaitForAnyObject(void* const* Handles, std::size_t Count, unsigne
     if (early.Kind != TWaitAnyResult::wkTimeout)
         return early;
 
-    THandles owned;
+    std::vector<TKernelHandle> owned;  // every handle made here, closed on every way out
     HANDLE fired = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (fired == nullptr)
         return MapWait(WAIT_FAILED, 0, 0);
-    owned.Items.push_back(fired);
+    owned.emplace_back(fired);
     HANDLE stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (stop == nullptr)
         return MapWait(WAIT_FAILED, 0, 0);
-    owned.Items.push_back(stop);
+    owned.emplace_back(stop);
 
     const std::size_t direct = kGroup;           // watched by this thread
     const std::size_t helped = Count - direct;   // watched by helpers
@@ -118,7 +109,7 @@ TWaitAnyResult WaitForAnyObject(void* const* Handles, std::size_t Count, unsigne
             break;
         }
         threads.push_back(t);
-        owned.Items.push_back(t);
+        owned.emplace_back(t);
     }
 
     TWaitAnyResult result;

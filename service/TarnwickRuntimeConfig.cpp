@@ -72,53 +72,24 @@ double SpanInDays(const FILETIME& ft) {
     return static_cast<double>(v.QuadPart) / 864000000000.0;
 }
 
-// Closes a handle on every path out of a scope; keeps the thread's last
-// error, so a failure path can still read it.
-class TScopedHandle {
-public:
-    explicit TScopedHandle(HANDLE h) : FHandle(h) {}
-    ~TScopedHandle() {
-        if (FHandle != nullptr && FHandle != INVALID_HANDLE_VALUE) {
-            DWORD error = GetLastError();
-            CloseHandle(FHandle);
-            SetLastError(error);
-        }
-    }
-    TScopedHandle(const TScopedHandle&) = delete;
-    TScopedHandle& operator=(const TScopedHandle&) = delete;
-    HANDLE Get() const { return FHandle; }
-    [[nodiscard]] HANDLE Release() {
-        HANDLE h = FHandle;
-        FHandle = nullptr;
-        return h;
-    }
-
-private:
-    HANDLE FHandle;
-};
-
 }  // namespace
 
-TMonitoredProcessBase::TMonitoredProcessBase(DWORD processId) : FProcessId(processId) {
-    TScopedHandle handle(
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId));
-    if (handle.Get() == nullptr)
+TMonitoredProcessBase::TMonitoredProcessBase(DWORD processId)
+    : FProcessId(processId),
+      FHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE,
+                          processId)) {
+    if (!FHandle)
         RaiseLastOSError();
     std::string path;
-    if (GetProcessImagePath(handle.Get(), path))
+    if (GetProcessImagePath(FHandle.Get(), path))
         FImagePath = path;
-    // From here on nothing can fail: the destructor owns the handle.
-    FHandle = handle.Release();
 }
 
-TMonitoredProcessBase::~TMonitoredProcessBase() {
-    if (FHandle != nullptr)
-        CloseHandle(FHandle);
-}
+TMonitoredProcessBase::~TMonitoredProcessBase() = default;
 
 DWORD TMonitoredProcessBase::GetExitCode() const {
     DWORD code = 0;
-    if (!GetExitCodeProcess(FHandle, &code))
+    if (!GetExitCodeProcess(FHandle.Get(), &code))
         return 0xFFFFFFFF;
     return code;
 }
@@ -128,23 +99,23 @@ bool TMonitoredProcessBase::HasExited() const {
     // left: one that ended with 259 (STILL_ACTIVE) must not pass for running,
     // or the monitor would keep it watched and its handle would end every
     // wait at once.
-    if (FHandle != nullptr && WaitForSingleObject(FHandle, 0) == WAIT_OBJECT_0)
+    if (FHandle && WaitForSingleObject(FHandle.Get(), 0) == WAIT_OBJECT_0)
         return true;
     return GetExitCode() != STILL_ACTIVE;
 }
 
 std::string TMonitoredProcessBase::GetOwnerName() const {
     HANDLE token = nullptr;
-    if (!OpenProcessToken(FHandle, TOKEN_READ, &token))
+    if (!OpenProcessToken(FHandle.Get(), TOKEN_READ, &token))
         return std::string();
-    TScopedHandle owned(token);
+    TKernelHandle owned(token);
     return GetTokenOwnerName(token);
 }
 
 bool TMonitoredProcessBase::GetTimes(TDateTime& creationTime, TDateTime& exitTime,
                                      double& kernelTime, double& userTime) const {
     FILETIME creation, exit, kernel, user;
-    if (!GetProcessTimes(FHandle, &creation, &exit, &kernel, &user))
+    if (!GetProcessTimes(FHandle.Get(), &creation, &exit, &kernel, &user))
         return false;
     creationTime = FileTimeToDateTime(creation);
     exitTime = FileTimeToDateTime(exit);
@@ -155,7 +126,7 @@ bool TMonitoredProcessBase::GetTimes(TDateTime& creationTime, TDateTime& exitTim
 
 bool TMonitoredProcessBase::GetMemoryCounters(PROCESS_MEMORY_COUNTERS& counters) const {
     counters.cb = sizeof(PROCESS_MEMORY_COUNTERS);
-    return GetProcessMemoryInfo(FHandle, &counters, sizeof(PROCESS_MEMORY_COUNTERS)) != FALSE;
+    return GetProcessMemoryInfo(FHandle.Get(), &counters, sizeof(PROCESS_MEMORY_COUNTERS)) != FALSE;
 }
 
 TMonitoredProcess::TMonitoredProcess(TProcessRuntimeConfig* config, DWORD processId)

@@ -16,6 +16,7 @@
 #include "config/TarnwickConfig.h"
 #include "lib/BWList.h"
 #include "rtl/DateUtils.h"
+#include "rtl/Handles.h"
 
 struct TSCServiceConfig;
 
@@ -105,7 +106,7 @@ public:
     TMonitoredProcessBase& operator=(const TMonitoredProcessBase&) = delete;
 
     DWORD ProcessId() const { return FProcessId; }
-    HANDLE Handle() const { return FHandle; }
+    HANDLE Handle() const { return FHandle.Get(); }
     const std::string& ImagePath() const { return FImagePath; }
 
     // GetExitCodeProcess; 0xFFFFFFFF when the call fails.
@@ -128,7 +129,7 @@ public:
 
 private:
     DWORD FProcessId;
-    HANDLE FHandle = nullptr;
+    TKernelHandle FHandle;
     std::string FImagePath;
 };
 

@@ -5,27 +5,6 @@
 
 namespace {
 
-// Closes a service handle at the end of one operation, keeping the thread's
-// last error so that a caller can still read why the operation failed.
-class TServiceHandle {
-public:
-    explicit TServiceHandle(SC_HANDLE handle) : FHandle(handle) {}
-    ~TServiceHandle() {
-        if (FHandle != nullptr) {
-            DWORD error = GetLastError();
-            CloseServiceHandle(FHandle);
-            SetLastError(error);
-        }
-    }
-    TServiceHandle(const TServiceHandle&) = delete;
-    TServiceHandle& operator=(const TServiceHandle&) = delete;
-    SC_HANDLE Get() const { return FHandle; }
-    explicit operator bool() const { return FHandle != nullptr; }
-
-private:
-    SC_HANDLE FHandle;
-};
-
 std::string CopyOrEmpty(const char* s) {
     return s != nullptr ? std::string(s) : std::string();
 }
@@ -60,25 +39,21 @@ TServiceControlManager::~TServiceControlManager() {
 }
 
 void TServiceControlManager::Open() {
-    if (FHandle != nullptr)
+    if (FHandle)
         return;
-    SC_HANDLE handle = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
-    if (handle == nullptr)
+    FHandle.Reset(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!FHandle)
         RaiseLastOSError();
-    FHandle = handle;
 }
 
 void TServiceControlManager::Close() {
-    if (FHandle != nullptr) {
-        CloseServiceHandle(FHandle);
-        FHandle = nullptr;
-    }
+    FHandle.Reset();
 }
 
 SC_HANDLE TServiceControlManager::GetHandle() {
-    if (FHandle == nullptr)
+    if (!FHandle)
         Open();
-    return FHandle;
+    return FHandle.Get();
 }
 
 bool TServiceControlManager::QueryStatus(const std::string& serviceName, SERVICE_STATUS& status) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "rtl/Classes.h"
+#include "rtl/Handles.h"
 
 // windows.h maps StartService to StartServiceA; the method below keeps its name.
 #undef StartService
@@ -46,7 +47,7 @@ public:
     // Opens when closed (so it may raise) and returns the handle.
     SC_HANDLE GetHandle();
     // The handle as it is: null while closed.
-    SC_HANDLE Handle() const { return FHandle; }
+    SC_HANDLE Handle() const { return FHandle.Get(); }
 
     bool QueryStatus(const std::string& serviceName, SERVICE_STATUS& status);
     // config is written only on success.
@@ -59,5 +60,5 @@ public:
     bool StartService(const std::string& serviceName);
 
 private:
-    SC_HANDLE FHandle = nullptr;
+    TServiceHandle FHandle;
 };

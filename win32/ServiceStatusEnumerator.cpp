@@ -4,6 +4,21 @@
 #include <cstring>
 #include <new>
 
+bool ServiceBatchReadable(BOOL ok, DWORD error, DWORD returned, DWORD bufferSize) {
+    return (ok || error == ERROR_MORE_DATA) &&
+           static_cast<size_t>(returned) * sizeof(ENUM_SERVICE_STATUSA) <= bufferSize;
+}
+
+bool InsideServiceBatch(const char* text, const void* buffer, DWORD bufferSize) {
+    uintptr_t begin = reinterpret_cast<uintptr_t>(buffer);
+    uintptr_t at = reinterpret_cast<uintptr_t>(text);
+    return at >= begin && at < begin + bufferSize;
+}
+
+bool LastServiceBatch(BOOL ok, DWORD needed, DWORD resumeBefore, DWORD resumeAfter) {
+    return ok || needed == 0 || resumeAfter == resumeBefore;
+}
+
 TServiceStatusEnumerator::~TServiceStatusEnumerator() {
     if (FActive)
         Close();
@@ -12,16 +27,15 @@ TServiceStatusEnumerator::~TServiceStatusEnumerator() {
 bool TServiceStatusEnumerator::Open() {
     if (FActive)
         return false;
-    FSCManager = OpenSCManagerA(nullptr, nullptr, GENERIC_READ);
-    if (FSCManager == nullptr)
+    FSCManager.Reset(OpenSCManagerA(nullptr, nullptr, GENERIC_READ));
+    if (!FSCManager)
         return false;
     FBufferSize = DefaultBufferSize;
     // ENUM_SERVICE_STATUSA holds pointers: the buffer must be aligned for
     // them, which operator new guarantees.
     FBuffer = new (std::nothrow) BYTE[FBufferSize];
     if (FBuffer == nullptr) {
-        CloseServiceHandle(FSCManager);
-        FSCManager = nullptr;
+        FSCManager.Reset();
         return false;
     }
     FResumeHandle = 0;
@@ -53,15 +67,12 @@ bool TServiceStatusEnumerator::Next() {
     DWORD needed = 0;
     DWORD returned = 0;
     DWORD resumeBefore = FResumeHandle;
-    BOOL ok = FetchBatch(FSCManager, entries, FBufferSize, needed, returned,
+    BOOL ok = FetchBatch(FSCManager.Get(), entries, FBufferSize, needed, returned,
                                  FResumeHandle);
     DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-    // Wine may report a count from a failed call (also from one failing with
-    // ERROR_MORE_DATA) whose entries were never written; and the count must
-    // fit the buffer. Entries that do not hold a name inside the buffer are
-    // not read, and the walk ends there.
-    if ((!ok && error != ERROR_MORE_DATA) || returned == 0 ||
-        static_cast<size_t>(returned) * sizeof(ENUM_SERVICE_STATUSA) > FBufferSize ||
+    // Entries that do not all hold a name inside the buffer are not read,
+    // and the walk ends there.
+    if (!ServiceBatchReadable(ok, error, returned, FBufferSize) || returned == 0 ||
         !EntriesValid(entries, returned)) {
         FCount = 0;
         FIndex = 0;
@@ -70,33 +81,23 @@ bool TServiceStatusEnumerator::Next() {
     }
     FCount = returned;
     FIndex = 0;
-    // A call that succeeded delivered everything that was left. A call that
-    // asks for more without moving the resume handle would only hand out this
-    // batch again (Wine's manager answers all or nothing), so it ends the walk.
-    FLastBatch = ok || needed == 0 || FResumeHandle == resumeBefore;
+    FLastBatch = LastServiceBatch(ok, needed, resumeBefore, FResumeHandle);
     FCurrent = entries;
     return true;
 }
 
 bool TServiceStatusEnumerator::EntriesValid(const ENUM_SERVICE_STATUSA* entries,
                                             DWORD count) const {
-    uintptr_t begin = reinterpret_cast<uintptr_t>(FBuffer);
-    uintptr_t end = begin + FBufferSize;
-    for (DWORD i = 0; i < count; ++i) {
-        uintptr_t name = reinterpret_cast<uintptr_t>(entries[i].lpServiceName);
-        if (name < begin || name >= end)
+    for (DWORD i = 0; i < count; ++i)
+        if (!InsideServiceBatch(entries[i].lpServiceName, FBuffer, FBufferSize))
             return false;
-    }
     return true;
 }
 
 void TServiceStatusEnumerator::Close() {
     if (!FActive)
         return;
-    if (FSCManager != nullptr) {
-        CloseServiceHandle(FSCManager);
-        FSCManager = nullptr;
-    }
+    FSCManager.Reset();
     delete[] FBuffer;
     FBuffer = nullptr;
     FCurrent = nullptr;

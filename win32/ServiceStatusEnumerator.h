@@ -6,6 +6,20 @@
 #include <windows.h>
 
 #include "rtl/Classes.h"
+#include "rtl/Handles.h"
+
+// Guards for one batch that EnumServicesStatusA wrote into a buffer of
+// bufferSize bytes, for every reader of the service list. Wine may report a
+// count from a failed call (also from one failing with ERROR_MORE_DATA) whose
+// entries were never written: a batch is read only when the call succeeded or
+// failed with ERROR_MORE_DATA and its count fits the buffer, and a string of
+// an entry only when it lies inside the buffer.
+bool ServiceBatchReadable(BOOL ok, DWORD error, DWORD returned, DWORD bufferSize);
+bool InsideServiceBatch(const char* text, const void* buffer, DWORD bufferSize);
+// No batch follows this one: a call that succeeded delivered everything that
+// was left, and one that asks for more without moving the resume handle would
+// only hand out this batch again (Wine's manager answers all or nothing).
+bool LastServiceBatch(BOOL ok, DWORD needed, DWORD resumeBefore, DWORD resumeAfter);
 
 // Open, then Next before every read of Current, until Next returns false;
 // then Close (or free the enumerator). Nothing raises. A failed Open makes
@@ -60,6 +74,6 @@ private:
     ENUM_SERVICE_STATUSA* FCurrent = nullptr;
     DWORD FCount = 0;
     DWORD FIndex = 0;
-    SC_HANDLE FSCManager = nullptr;
+    TServiceHandle FSCManager;
     bool FLastBatch = false;
 };

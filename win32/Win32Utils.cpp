@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "rtl/Handles.h"
+
 TDateTime FileTimeToDateTime(const FILETIME& fileTime) {
     if (fileTime.dwLowDateTime == 0 && fileTime.dwHighDateTime == 0)
         return 0.0;
@@ -89,6 +91,7 @@ bool EnablePrivilege(const std::string& privilegeName, bool enable) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return false;
+    TKernelHandle owned(token);
     bool result = false;
     TOKEN_PRIVILEGES privileges{};
     if (LookupPrivilegeValueA(nullptr, privilegeName.c_str(), &privileges.Privileges[0].Luid)) {
@@ -99,6 +102,5 @@ bool EnablePrivilege(const std::string& privilegeName, bool enable) {
         result = AdjustTokenPrivileges(token, FALSE, &privileges, sizeof privileges, &previous,
                                        &returned) != FALSE;
     }
-    CloseHandle(token);
     return result;
 }
