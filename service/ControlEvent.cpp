@@ -1,4 +1,4 @@
-#include "service/KorrinThread.h"
+#include "service/ControlEvent.h"
 
 #include <windows.h>
 #include <aclapi.h>
@@ -9,6 +9,7 @@
 #include <string>
 
 #include "rtl/SysUtils.h"
+#include "service/KorrinThread.h"
 
 namespace {
 
@@ -17,8 +18,6 @@ using TNtQueryObject = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID,
 // Bound by name once, when the program starts.
 const TNtQueryObject NtQueryObjectProc = reinterpret_cast<TNtQueryObject>(
     reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
-
-}  // namespace
 
 // Who may use the control event. A set event drops every watched object and
 // takes a new silent baseline, so whoever can set it can hide a start or a
@@ -31,8 +30,6 @@ const TNtQueryObject NtQueryObjectProc = reinterpret_cast<TNtQueryObject>(
 // and rewrite the DACL, and the default owner can be a group that every
 // token holds.
 const char* const ControlEventSddl = "O:BAD:P(A;;0x1F0003;;;SY)(A;;0x100002;;;BA)";
-
-namespace {
 
 bool IsTrustedOwner(PSID owner) {
     if (owner == nullptr || !IsValidSid(owner))
@@ -124,16 +121,13 @@ const char* const MadeByAnother =
 
 }  // namespace
 
-void TKorrinThread::CreateControlEvent() {
+TKernelHandle CreateControlEvent() {
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(ControlEventSddl, SDDL_REVISION_1,
                                                               &sd, nullptr))
         RaiseLastOSError();
     TLocalMemory hold(sd);
-    SECURITY_ATTRIBUTES sa;
-    sa.nLength = sizeof sa;
-    sa.lpSecurityDescriptor = sd;
-    sa.bInheritHandle = TRUE;
+    SECURITY_ATTRIBUTES sa{sizeof sa, sd, TRUE};
     HANDLE event = CreateEventA(&sa, TRUE, FALSE, TarnwickControlEventName);
     DWORD error = GetLastError();
     if (event == nullptr && error == ERROR_ACCESS_DENIED) {
@@ -144,7 +138,7 @@ void TKorrinThread::CreateControlEvent() {
                            TarnwickControlEventName);
         error = event != nullptr ? ERROR_ALREADY_EXISTS : GetLastError();
     }
-    ControlEvent.Reset(event);
+    TKernelHandle held(event);
     if (event == nullptr) {
         // The name belongs to a mutex, semaphore, file mapping, timer...
         if (error == ERROR_INVALID_HANDLE)
@@ -168,7 +162,6 @@ void TKorrinThread::CreateControlEvent() {
     const std::wstring wanted = ControlEventPath();
     if (!read || CompareStringOrdinal(path.c_str(), static_cast<int>(path.size()), wanted.c_str(),
                                       static_cast<int>(wanted.size()), TRUE) != CSTR_EQUAL) {
-        ControlEvent.Reset();
         throw NameTaken("is a link to another object" +
                         (read ? ", " + AnsiFromWide(path.c_str(), static_cast<int>(path.size()))
                               : std::string()) +
@@ -180,10 +173,9 @@ void TKorrinThread::CreateControlEvent() {
     // process (an administrator's tool waiting on it) still holds a handle,
     // is taken over, and cleared of any signal left in it.
     if (error == ERROR_ALREADY_EXISTS) {
-        if (!IsOwnControlEvent(event, sd)) {
-            ControlEvent.Reset();
+        if (!IsOwnControlEvent(event, sd))
             throw NameTaken(MadeByAnother);
-        }
         ResetEvent(event);
     }
+    return held;
 }

@@ -15,6 +15,7 @@
 #include "rtl/Registry.h"
 #include "rtl/SysUtils.h"
 #include "rtl/WaitAny.h"
+#include "service/ControlEvent.h"
 #include "service/ConsoleControlHandler.h"
 #include "service/TarnwickRuntimeConfig.h"
 #include "win32/ServiceStatusEnumerator.h"
@@ -74,7 +75,7 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     StopEvent.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!StopEvent)
         RaiseLastOSError();
-    CreateControlEvent();
+    ControlEvent = CreateControlEvent();
 
     ConsoleHandler.Acquire();
     ConsoleHandler->SetOnShutdown([this](TObject* sender) { SystemShutdownRequested(sender); });
