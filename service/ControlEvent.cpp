@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
+#include "config/TarnwickConfigRegAdapter.h"
 #include "rtl/SysUtils.h"
-#include "service/KorrinThread.h"
 
 namespace {
 

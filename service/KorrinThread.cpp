@@ -21,8 +21,6 @@
 #include "win32/ServiceStatusEnumerator.h"
 #include "win32/Win32Utils.h"
 
-const char* const TarnwickControlEventName = "Global\\TARN_WICK_CTRL_EVNT";
-
 namespace {
 
 constexpr ULONG kSystemProcessInformation = 5;

@@ -27,9 +27,6 @@ class TMonitoredServiceProcessList;
 using TMonitoredProcessEvent = std::function<void(TObject* Sender, TMonitoredProcess* Process)>;
 using TMonitoredServiceEvent = std::function<void(TObject* Sender, TMonitoredService* Service)>;
 
-// The named event that carries reload and stop requests (ControlEvent.h).
-extern const char* const TarnwickControlEventName;  // "Global\TARN_WICK_CTRL_EVNT"
-
 // Values of ControlRequest when the control event fires: 0 (a bare signal,
 // the value at rest) and 1 reload, 2 stop; any other value is only cleared.
 enum : long { crReload = 0, crReloadToo = 1, crStop = 2 };
