@@ -48,6 +48,28 @@ std::string AnsiFromUnicode(const UNICODE_STRING& s) {
                                : std::string();
 }
 
+// Reads the system's process records into buffer (ULONGLONG elements keep
+// their 8-byte fields aligned); returns the system time (FILETIME, UTC) taken
+// just before they were read, or 0 when the system gives none.
+std::uint64_t TakeProcessSnapshot(std::vector<ULONGLONG>& buffer) {
+    std::size_t size = kFirstSnapshotSize / 2;
+    SYSTEMTIME scanTime;
+    NTSTATUS status;
+    do {
+        size *= 2;
+        buffer.assign(size / sizeof(ULONGLONG), 0);
+        GetSystemTime(&scanTime);
+        status = NtQuerySystemInformationProc(kSystemProcessInformation, buffer.data(),
+                                              static_cast<ULONG>(size), nullptr);
+    } while (status == kStatusInfoLengthMismatch);
+    if (status != 0)
+        return 0;
+    FILETIME scanFileTime;
+    SystemTimeToFileTime(&scanTime, &scanFileTime);
+    return (static_cast<std::uint64_t>(scanFileTime.dwHighDateTime) << 32) |
+           scanFileTime.dwLowDateTime;
+}
+
 // The process list shows image names cut to 15 characters on some systems:
 // such a name matches a configured file name that begins with it.
 bool NameMatches(const std::string& name, const std::string& exeName) {
@@ -265,27 +287,10 @@ void TKorrinThread::DetectNewProcesses() {
     if (!Config || Config->RuntimeProcesses->Count() == 0 || NtQuerySystemInformationProc == nullptr)
         return;
 
-    // ULONGLONG elements keep the records' 8-byte fields aligned.
-    std::size_t size = kFirstSnapshotSize;
-    std::vector<ULONGLONG> buffer(size / sizeof(ULONGLONG));
-    SYSTEMTIME scanTime;
-    GetSystemTime(&scanTime);
-    NTSTATUS status = NtQuerySystemInformationProc(kSystemProcessInformation, buffer.data(),
-                                                   static_cast<ULONG>(size), nullptr);
-    while (status == kStatusInfoLengthMismatch) {
-        size *= 2;
-        buffer.assign(size / sizeof(ULONGLONG), 0);
-        GetSystemTime(&scanTime);
-        status = NtQuerySystemInformationProc(kSystemProcessInformation, buffer.data(),
-                                              static_cast<ULONG>(size), nullptr);
-    }
-    if (status != 0)
+    std::vector<ULONGLONG> buffer;
+    const std::uint64_t scan = TakeProcessSnapshot(buffer);
+    if (scan == 0)
         return;
-
-    FILETIME scanFileTime;
-    SystemTimeToFileTime(&scanTime, &scanFileTime);
-    const std::uint64_t scan =
-        (static_cast<std::uint64_t>(scanFileTime.dwHighDateTime) << 32) | scanFileTime.dwLowDateTime;
 
     // The next scan's time: the scan time, or earlier, so that a young
     // process whose path could not be read passes the filter again.
@@ -293,7 +298,7 @@ void TKorrinThread::DetectNewProcesses() {
     const auto* base = reinterpret_cast<const unsigned char*>(buffer.data());
     std::size_t offset = 0;
     for (;;) {
-        if (offset + sizeof(SYSTEM_PROCESS_INFORMATION) > size)
+        if (offset + sizeof(SYSTEM_PROCESS_INFORMATION) > buffer.size() * sizeof(ULONGLONG))
             break;  // a chain that leaves the buffer: take what was read
         const auto* record = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION*>(base + offset);
         const unsigned long pid =
