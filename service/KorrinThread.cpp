@@ -70,6 +70,8 @@ std::uint64_t TakeProcessSnapshot(std::vector<ULONGLONG>& buffer) {
            scanFileTime.dwLowDateTime;
 }
 
+bool IsReloadRequest(long request) { return request == crReload || request == crReloadToo; }
+
 // The process list shows image names cut to 15 characters on some systems:
 // such a name matches a configured file name that begins with it.
 bool NameMatches(const std::string& name, const std::string& exeName) {
@@ -243,7 +245,7 @@ void TKorrinThread::LoadConfig(bool IsReload) {
                 // waited: it is the one to watch with, so it is read again.
                 if (WaitForRequest(timeout)) {
                     const long request = HandleControlRequest();
-                    if (static_cast<unsigned long>(request) < 2 && !Terminated()) {
+                    if (IsReloadRequest(request) && !Terminated()) {
                         DebugTrace("Reloading config saved during the start-up wait");
                         ReadConfig();
                     }
@@ -260,7 +262,7 @@ void TKorrinThread::LoadConfig(bool IsReload) {
 
 long TKorrinThread::HandleControlRequest() {
     LONG request = InterlockedCompareExchange(&ControlRequest, 0, 0);
-    if (static_cast<unsigned long>(request) < 2) {
+    if (IsReloadRequest(request)) {
         if (!Loading)
             LoadConfig(true);
     } else if (request == crStop) {
