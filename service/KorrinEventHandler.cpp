@@ -107,20 +107,7 @@ std::unique_ptr<TBWSMTPClient> TKorrinEventHandler::CreateSMTPClient(
         SMTPLog(s, l, c, m);
     };
     client->OnSendFailed = [this](TObject* s, TStringList& failed) { SMTPSendFailed(s, failed); };
-    switch (Config->PrimarySMTPTransportType) {
-    case ttDirect:
-        client->TransportType = smtDirect;
-        break;
-    case ttHost:
-        client->TransportType = smtHost;
-        break;
-    default:
-        break;
-    }
-    client->PrimaryHost = Config->PrimarySMTPHost;
-    // Deliberately not gated by UseFailoverSMTPHost: a stored fail-over host
-    // is always tried.
-    client->FailoverHost = Config->FailoverSMTPHost;
+    ApplySMTPRoute(*Config, *client);
     return client;
 }
 
