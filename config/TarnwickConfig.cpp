@@ -1,5 +1,6 @@
 #include "TarnwickConfig.h"
 
+#include "lib/BWSMTPClient.h"
 #include "rtl/SysUtils.h"
 
 TServiceConfig::TServiceConfig(const std::string& serviceName, bool raiseStartupEvent,
@@ -84,4 +85,14 @@ TTarnwickConfig::~TTarnwickConfig() {
     Services.reset();
     Processes.reset();
     EmailAddresses.reset();
+}
+
+void ApplySMTPRoute(const TTarnwickConfig& Config, TBWSMTPClient& Client) {
+    switch (Config.PrimarySMTPTransportType) {
+    case ttDirect: Client.TransportType = smtDirect; break;
+    case ttHost: Client.TransportType = smtHost; break;
+    default: break;  // the client's own default
+    }
+    Client.PrimaryHost = Config.PrimarySMTPHost;
+    Client.FailoverHost = Config.FailoverSMTPHost;
 }

@@ -53,6 +53,7 @@ class TProcessConfig;
 class TServiceConfigList;
 class TProcessConfigList;
 class TTarnwickConfig;
+class TBWSMTPClient;
 
 // Creates a service entry of the named class with TServiceConfig's
 // constructor (a descendant adds no state of its own to initialise).
@@ -190,3 +191,8 @@ protected:
 private:
     const TTarnwickConfigClass* FClassType;
 };
+
+// Sets the client's transport (an unknown one leaves the client's own), relay
+// host and fail-over host, this one whatever UseFailoverSMTPHost says: a
+// stored fail-over host is always tried.
+void ApplySMTPRoute(const TTarnwickConfig& Config, TBWSMTPClient& Client);

@@ -8,6 +8,8 @@
 #include "rtl/SysUtils.h"
 
 const char* const TarnwickConfigKey = "SOFTWARE\\Brellow\\Tarnwick";
+const char* const TarnwickServiceName = "Tarnwick";
+const char* const TarnwickControlEventName = "Global\\TARN_WICK_CTRL_EVNT";
 const char* const LastShutdownTimeValue = "LastShutdownTime";
 
 bool SameProcessSubkey(const std::string& path1, const std::string& path2) {

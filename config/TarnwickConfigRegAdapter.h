@@ -21,6 +21,10 @@
 
 // The configuration key below HKEY_LOCAL_MACHINE.
 extern const char* const TarnwickConfigKey;
+// The monitor's Windows service, and the named event it waits on, which the
+// configuration program sets after a save so that the service reloads.
+extern const char* const TarnwickServiceName;  // "Tarnwick"
+extern const char* const TarnwickControlEventName;  // "Global\TARN_WICK_CTRL_EVNT"
 // The value the service writes when it stops; Save leaves it alone.
 extern const char* const LastShutdownTimeValue;
 

@@ -24,8 +24,6 @@ const char* const StartupWaitPeriodCaptions[StartupWaitPeriodCount] = {
     "Immediately", "30s", "45s", "1m", "1.5m", "2m", "5m", "10m"};
 const int StartupWaitPeriodSeconds[StartupWaitPeriodCount] = {0, 30, 45, 60, 90, 120, 300, 600};
 
-const char* const TarnwickServiceName = "Tarnwick";
-const char* const MonitorControlEventName = "Global\\TARN_WICK_CTRL_EVNT";
 const char* const TarnwickHelpFileName = "Tarnwick_Lite.chm";
 const char* const TarnwickHomeUrl = "https://www.example.com/tarnwick/";
 const char* const BrellowHomeUrl = "https://www.example.com/";
@@ -555,7 +553,7 @@ void TfrmKorrinConfigMain::FormCloseQuery(TObject*, bool& CanClose) {
 }
 
 void TfrmKorrinConfigMain::NotifyService() {
-    TKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, MonitorControlEventName));
+    TKernelHandle event(OpenEventA(EVENT_MODIFY_STATE, FALSE, TarnwickControlEventName));
     if (event) {
         BOOL ok = SetEvent(event.Get());
         DWORD error = ok ? ERROR_SUCCESS : GetLastError();

@@ -53,9 +53,6 @@ constexpr int StartupWaitPeriodCount = 8;
 extern const char* const StartupWaitPeriodCaptions[StartupWaitPeriodCount];
 extern const int StartupWaitPeriodSeconds[StartupWaitPeriodCount];
 
-// The Windows service of the monitor and the event that makes it reload.
-extern const char* const TarnwickServiceName;
-extern const char* const MonitorControlEventName;
 // The help file, looked for beside the program.
 extern const char* const TarnwickHelpFileName;
 // The About page's web addresses.

@@ -27,13 +27,7 @@ void TTestThread::Execute() {
         HandleLog(s, l, c, m);
     };
     client.OnSendFailed = [this](TObject* s, TStringList& f) { HandleFailures(s, f); };
-    switch (config->PrimarySMTPTransportType) {
-    case ttDirect: client.TransportType = smtDirect; break;
-    case ttHost: client.TransportType = smtHost; break;
-    default: break;  // the client's own default
-    }
-    client.PrimaryHost = config->PrimarySMTPHost;
-    client.FailoverHost = config->FailoverSMTPHost;
+    ApplySMTPRoute(*config, client);
     // The configuration's own list: what the client drops from it (invalid
     // addresses) stays dropped in the configuration being edited.
     client.Send(config->FromEmail, *config->EmailAddresses, "[Tarnwick] Test Message",

@@ -107,20 +107,7 @@ std::unique_ptr<TBWSMTPClient> TKorrinEventHandler::CreateSMTPClient(
         SMTPLog(s, l, c, m);
     };
     client->OnSendFailed = [this](TObject* s, TStringList& failed) { SMTPSendFailed(s, failed); };
-    switch (Config->PrimarySMTPTransportType) {
-    case ttDirect:
-        client->TransportType = smtDirect;
-        break;
-    case ttHost:
-        client->TransportType = smtHost;
-        break;
-    default:
-        break;
-    }
-    client->PrimaryHost = Config->PrimarySMTPHost;
-    // Deliberately not gated by UseFailoverSMTPHost: a stored fail-over host
-    // is always tried.
-    client->FailoverHost = Config->FailoverSMTPHost;
+    ApplySMTPRoute(*Config, *client);
     return client;
 }
 
@@ -176,15 +163,13 @@ void TKorrinEventHandler::HandleStart(TObject* Sender) {
         GetEventLogReporter()->Report(MSG_MONITOR_STARTUP,
                                       {fields.CurrentTime, fields.ComputerName, fields.BootTime});
     if (config.RaiseStartupEvent) {
-        std::unique_ptr<TBWSMTPClient> client = CreateSMTPClient(&config);
         std::string body = FillTarnwickTemplate(
             GetResourceString(TEMPLATE_TARNWICK_STARTUP, TEMPLATE_RESOURCE_TYPE), fields);
         body = ReplacePlaceholder(body, PLACEHOLDER_SERVICELIST,
                                   BuildServiceList(config, *Thread->WatchedServices));
         body = ReplacePlaceholder(body, PLACEHOLDER_PROCESSLIST,
                                   BuildProcessList(config, *Thread->WatchedProcesses));
-        std::string subject = GetSubjectPrefix() + "Tarnwick Startup on " + fields.ComputerName;
-        client->Send(config.FromEmail, *config.EmailAddresses, subject, body, nullptr);
+        SendAlert(config, GetSubjectPrefix() + "Tarnwick Startup on " + fields.ComputerName, body);
     }
     CallGuarded(AfterStart, Sender);
 }

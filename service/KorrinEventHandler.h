@@ -63,9 +63,8 @@ public:
     void SMTPLog(TObject* Sender, TBWLogLevel Level, int Code, const std::string& Msg);
     void SMTPSendFailed(TObject* Sender, TStringList& FailedRecipients);
 
-    // A new client for one alert, with the configuration's transport, relay
-    // host and fail-over host (the fail-over host whatever
-    // UseFailoverSMTPHost says). The caller owns it.
+    // A new client for one alert, its route set by ApplySMTPRoute (the
+    // fail-over host whatever UseFailoverSMTPHost says). The caller owns it.
     std::unique_ptr<TBWSMTPClient> CreateSMTPClient(TTarnwickRuntimeConfig* Config);
 
     // The reporter of the event source "Tarnwick", made on first use; it

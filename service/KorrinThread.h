@@ -27,28 +27,16 @@ class TMonitoredServiceProcessList;
 using TMonitoredProcessEvent = std::function<void(TObject* Sender, TMonitoredProcess* Process)>;
 using TMonitoredServiceEvent = std::function<void(TObject* Sender, TMonitoredService* Service)>;
 
-// The named event that carries reload and stop requests. Owned by the
-// Administrators; only LocalSystem (full access) and the Administrators (set
-// and wait) may open it; the configuration program sets it after saving.
-extern const char* const TarnwickControlEventName;  // "Global\TARN_WICK_CTRL_EVNT"
-
 // Values of ControlRequest when the control event fires: 0 (a bare signal,
 // the value at rest) and 1 reload, 2 stop; any other value is only cleared.
 enum : long { crReload = 0, crReloadToo = 1, crStop = 2 };
 
 class TKorrinThread : public TThread {
 public:
-    // Builds the lists, creates the stop and control events and acquires the
-    // console control handler; raises the operating-system error when any of
-    // them fails, with nothing left behind. An existing control event is
-    // taken over (and reset) only when it is provably the monitor's own: our
-    // DACL, protected, and a trusted owner (LocalSystem, the Administrators
-    // or this service's account), as an earlier run leaves it while another
-    // process still holds a handle. Any other existing event, another kind
-    // of object holding the name, and a symbolic link in the name's place
-    // (the event made or opened is not the one at the name, or the link
-    // leads nowhere) are refused with EOSError ERROR_ALREADY_EXISTS. The
-    // thread runs at once unless CreateSuspended is true.
+    // Builds the lists, creates the stop event and the control event (see
+    // CreateControlEvent) and acquires the console control handler; raises
+    // the operating-system error when any of them fails, with nothing left
+    // behind. The thread runs at once unless CreateSuspended is true.
     explicit TKorrinThread(bool CreateSuspended);
     // Unhooks the console handler first, so that no console event reaches
     // the object once its teardown has begun; then ends a thread that is
@@ -135,7 +123,6 @@ protected:
     void Execute() override;
 
 private:
-    void CreateControlEvent();
     // Empties the watched lists (no events), frees the configuration and
     // reads it again from the registry.
     void ReadConfig();

@@ -1,5 +1,6 @@
 #include "dTWMonitor.h"
 
+#include "config/TarnwickConfigRegAdapter.h"
 #include "lib/BWDebug.h"
 #include "rtl/SysUtils.h"
 #include "service/KorrinEventHandler.h"
@@ -13,7 +14,7 @@ void WINAPI ServiceController(DWORD CtrlCode) {
         Tarnwick->Controller(CtrlCode);
 }
 
-TTarnwick::TTarnwick() : TService("Tarnwick") {
+TTarnwick::TTarnwick() : TService(TarnwickServiceName) {
     DisplayName = "Tarnwick Monitor";
     Dependencies.push_back({"Eventlog", false});
     AllowStop = true;

@@ -456,7 +456,7 @@ TEST_F(MainWindowTest, AFailureBeforeTheWindowRunsGetsTheRuntimesApplicationErro
 
 TEST_F(MainWindowTest, OkSetsTheControlEventOfARunningMonitorWithoutAMessage) {
     StoreValid();
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, MonitorControlEventName);
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, TarnwickControlEventName);
     ASSERT_NE(event, nullptr);
     TfrmKorrinConfigMain form;
     form.FormCreate(&form);
