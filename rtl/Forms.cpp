@@ -21,14 +21,6 @@ void InitControlsOnce() {
     (void)done;
 }
 
-std::string WindowText(HWND hwnd) {
-    int len = GetWindowTextLengthA(hwnd);
-    std::string s(static_cast<size_t>(len) + 1, '\0');
-    len = GetWindowTextA(hwnd, &s[0], len + 1);
-    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
-    return s;
-}
-
 // A dialog template header (DLGTEMPLATEEX) with no items, built in memory.
 std::vector<WORD> EmptyDialogTemplate(DWORD style, DWORD exStyle) {
     std::vector<WORD> t;
@@ -144,13 +136,6 @@ bool HiddenWithProgram(HWND hwnd) {
     return app != nullptr && IsIconic(app) && GetAncestor(hwnd, GA_ROOTOWNER) == app;
 }
 
-// Push buttons answer WM_GETDLGCODE with one of these two; check boxes,
-// radio buttons and group boxes with neither.
-bool IsPushButton(HWND hwnd) {
-    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) &
-            (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
-}
-
 BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
     auto* list = reinterpret_cast<std::pair<HWND, std::vector<HWND>>*>(param);
     if (hwnd != list->first && IsWindowVisible(hwnd) && IsWindowEnabled(hwnd))
@@ -160,13 +145,44 @@ BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
 
 }  // namespace
 
-// ---- TControl ---------------------------------------------------------------
+// ---- TCustomForm, TControl ----------------------------------------------------------
 
-TControl::TControl(TForm* form, HWND handle) : FForm(form), FHandle(handle) {}
+bool TCustomForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
+
+std::string TCustomForm::WindowText(HWND hwnd) {
+    int len = GetWindowTextLengthA(hwnd);
+    std::string s(static_cast<size_t>(len) + 1, '\0');
+    len = GetWindowTextA(hwnd, &s[0], len + 1);
+    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
+    return s;
+}
+
+// Push buttons answer WM_GETDLGCODE with one of these two; check boxes,
+// radio buttons and group boxes with neither.
+bool TCustomForm::IsPushButton(HWND hwnd) {
+    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) &
+            (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
+LRESULT CALLBACK TCustomForm::PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                             UINT_PTR id, DWORD_PTR) {
+    if (msg == WM_NCDESTROY)
+        RemoveWindowSubclass(hwnd, PushButtonProc, id);
+    LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+    // Null while the form is being destroyed.
+    auto* form = reinterpret_cast<TCustomForm*>(GetWindowLongPtrA(GetParent(hwnd), DWLP_USER));
+    if (msg == WM_SETFOCUS && form != nullptr)
+        form->DefaultLookFollows(hwnd);
+    else if (msg == WM_KILLFOCUS && form != nullptr)
+        form->DefaultLookFollows(reinterpret_cast<HWND>(wParam));
+    return result;
+}
+
+TControl::TControl(TCustomForm* form, HWND handle) : FForm(form), FHandle(handle) {}
 
 int TControl::Id() const { return GetDlgCtrlID(FHandle); }
 
-std::string TControl::Text() const { return WindowText(FHandle); }
+std::string TControl::Text() const { return TCustomForm::WindowText(FHandle); }
 
 void TControl::SetText(const std::string& text) { SetWindowTextA(FHandle, text.c_str()); }
 
@@ -209,9 +225,9 @@ LRESULT TControl::NotifyEx(NMHDR*) { return 0; }
 
 // ---- TButton, TCheckBox, TMemo ------------------------------------------------
 
-TButton::TButton(TForm* form, HWND handle) : TControl(form, handle) {
-    if (IsPushButton(handle))
-        SetWindowSubclass(handle, TForm::PushButtonProc, 0, 0);
+TButton::TButton(TCustomForm* form, HWND handle) : TControl(form, handle) {
+    if (TCustomForm::IsPushButton(handle))
+        SetWindowSubclass(handle, TCustomForm::PushButtonProc, 0, 0);
 }
 
 void TButton::Click() {
@@ -468,9 +484,9 @@ TForm::TForm(HWND owner, const std::string& caption, DWORD style, DWORD exStyle,
     InitControlsOnce();
     FExplicitOwner = owner != nullptr;
     std::vector<WORD> t = EmptyDialogTemplate(style, exStyle);
-    HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
-                                           reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), owner,
-                                           DialogProc, reinterpret_cast<LPARAM>(this));
+    HWND hwnd = CreateDialogIndirectParamA(
+        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), owner, DialogProc,
+        reinterpret_cast<LPARAM>(static_cast<TCustomForm*>(this)));
     if (hwnd == nullptr)
         RaiseLastOSError();
     FHandle = hwnd;
@@ -496,8 +512,9 @@ void TForm::CreateFromTemplate(HWND owner, const char* name, HINSTANCE instance)
     auto* words = reinterpret_cast<WORD*>(copy.data());
     DWORD* style = (words[0] == 1 && words[1] == 0xFFFF) ? &copy[3] : &copy[0];
     *style &= ~WS_VISIBLE;
-    HWND hwnd = CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()),
-                                           owner, DialogProc, reinterpret_cast<LPARAM>(this));
+    HWND hwnd = CreateDialogIndirectParamA(
+        instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()), owner, DialogProc,
+        reinterpret_cast<LPARAM>(static_cast<TCustomForm*>(this)));
     if (hwnd == nullptr)
         RaiseLastOSError();
     FHandle = hwnd;
@@ -539,8 +556,6 @@ int TForm::ClientHeight() const {
     GetClientRect(FHandle, &r);
     return r.bottom;
 }
-
-bool TForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
 
 HWND TForm::ControlHandle(int id) const {
     HWND h = GetDlgItem(FHandle, id);
@@ -677,20 +692,6 @@ void TForm::DefaultLookFollows(HWND focus) {
             SendMessageA(h, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
     if (target != nullptr && (SendMessageA(target, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON))
         SendMessageA(target, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-}
-
-LRESULT CALLBACK TForm::PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR id, DWORD_PTR) {
-    if (msg == WM_NCDESTROY)
-        RemoveWindowSubclass(hwnd, PushButtonProc, id);
-    LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
-    // Null while the form is being destroyed.
-    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(GetParent(hwnd), DWLP_USER));
-    if (msg == WM_SETFOCUS && form != nullptr)
-        form->DefaultLookFollows(hwnd);
-    else if (msg == WM_KILLFOCUS && form != nullptr)
-        form->DefaultLookFollows(reinterpret_cast<HWND>(wParam));
-    return result;
 }
 
 void TForm::SetCancelButton(TButton* button) { FCancelButton = button; }
@@ -989,12 +990,15 @@ INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 INT_PTR CALLBACK TForm::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    // The dialog's user data is the form as its controls see it, which is
+    // how the push buttons' subclass reads it too.
     if (msg == WM_INITDIALOG) {
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-        reinterpret_cast<TForm*>(lParam)->FHandle = hwnd;
+        static_cast<TForm*>(reinterpret_cast<TCustomForm*>(lParam))->FHandle = hwnd;
         return FALSE;  // the focus is set when the form is shown
     }
-    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, DWLP_USER));
+    auto* form =
+        static_cast<TForm*>(reinterpret_cast<TCustomForm*>(GetWindowLongPtrA(hwnd, DWLP_USER)));
     if (form == nullptr)
         return FALSE;
     try {

@@ -40,13 +40,39 @@ using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
 
 class TForm;
 
+// The form its controls lie on, as they see it; TForm is the form. The
+// controls reach it through this alone, so that they need nothing of the
+// form's own code.
+class TCustomForm : public TObject {
+public:
+    HWND Handle() const { return FHandle; }
+    bool Visible() const;
+    // A non-zero value closes a modal form once the current message is handled.
+    virtual void SetModalResult(int value) = 0;
+
+protected:
+    friend class TControl;
+    friend class TButton;
+    static std::string WindowText(HWND hwnd);
+    static bool IsPushButton(HWND hwnd);
+    // Moves the focus off a control about to be disabled.
+    virtual void FocusAwayFrom(HWND control) = 0;
+    // A push button of the form got or lost the focus: the default look follows it.
+    virtual void DefaultLookFollows(HWND focus) = 0;
+    static LRESULT CALLBACK PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
+                                           UINT_PTR id, DWORD_PTR data);
+
+    HWND FHandle = nullptr;
+    HWND FActiveControl = nullptr;
+};
+
 // One child window of a form, found by its dialog control id.
 class TControl : public TObject {
 public:
-    TControl(TForm* form, HWND handle);
+    TControl(TCustomForm* form, HWND handle);
 
     HWND Handle() const { return FHandle; }
-    TForm* Form() const { return FForm; }
+    TCustomForm* Form() const { return FForm; }
     int Id() const;
 
     std::string Text() const;
@@ -72,7 +98,7 @@ protected:
     virtual LRESULT NotifyEx(NMHDR* header);
 
 private:
-    TForm* FForm;
+    TCustomForm* FForm;
     HWND FHandle;
 };
 
@@ -81,7 +107,7 @@ private:
 // modal result to the button's own value first and then runs OnClick.
 class TButton : public TControl {
 public:
-    TButton(TForm* form, HWND handle);
+    TButton(TCustomForm* form, HWND handle);
     int ModalResult = mrNone;
     TNotifyEvent OnClick;
     // Presses the button as a person would; a disabled or hidden button does nothing.
@@ -192,7 +218,7 @@ private:
 
 // The base of every dialog. A form is made either from a DIALOGEX template in
 // a module's resources or in code, empty, to be filled with AddControl.
-class TForm : public TObject {
+class TForm : public TCustomForm {
 public:
     // From a template (its style must not hold WS_VISIBLE). Owner may be null:
     // the form is then owned by the form that shows it (ModalOwner).
@@ -206,7 +232,6 @@ public:
     TForm(const TForm&) = delete;
     TForm& operator=(const TForm&) = delete;
 
-    HWND Handle() const { return FHandle; }
     std::string Caption() const;
     void SetCaption(const std::string& caption);
     // Client area size in pixels.
@@ -219,10 +244,8 @@ public:
     // program is restored, and then comes up with the activation.
     int ShowModal();
     bool Modal() const { return FModal; }
-    bool Visible() const;
     int ModalResult() const { return FModalResult; }
-    // A non-zero value closes a modal form once the current message is handled.
-    void SetModalResult(int value);
+    void SetModalResult(int value) override;
     // What the close box, Alt+F4 and the system menu do: a modal form ends
     // with mrCancel, any other is hidden (subject to the close query); the
     // form RunMainForm runs also ends that loop.
@@ -303,8 +326,6 @@ protected:
     virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
 private:
-    friend class TControl;
-    friend class TButton;
     template <class T>
     T* Keep(std::unique_ptr<T> control) {
         T* raw = control.get();
@@ -319,20 +340,16 @@ private:
     void PlaceOnScreen();
     void FocusFirst();
     void Appear();
-    void FocusAwayFrom(HWND control);
-    void DefaultLookFollows(HWND focus);
-    static LRESULT CALLBACK PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                           UINT_PTR id, DWORD_PTR data);
+    void FocusAwayFrom(HWND control) override;
+    void DefaultLookFollows(HWND focus) override;
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    HWND FHandle = nullptr;
     bool FExplicitOwner = false;
     bool FModal = false;
     bool FPlaced = false;
     bool FWaitsForProgram = false;  // modal, hidden until the program is restored
     int FModalResult = mrNone;
-    HWND FActiveControl = nullptr;
     TButton* FDefaultButton = nullptr;
     TButton* FCancelButton = nullptr;
     std::vector<std::unique_ptr<TControl>> FControls;
