@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "Dialogs.h"
 #include "SysUtils.h"
 #include "Thread.h"
 
@@ -119,14 +118,6 @@ bool LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, std::s
 // Not in the SDK headers: posted by the system after an F1 key press; its
 // default handling sends WM_HELP.
 constexpr UINT WM_KEYF1 = 0x004D;
-// The application window to a form waiting for the restored program.
-constexpr UINT WM_SHOW_WAITING = WM_APP + 0x3A2;
-
-// The forms in a modal loop on this thread, innermost last.
-std::vector<TForm*>& ModalForms() {
-    thread_local std::vector<TForm*> forms;
-    return forms;
-}
 
 // Hidden because the program is minimised: the window belongs, through its
 // owners, to the application window, and that is minimised.
@@ -846,7 +837,7 @@ int TForm::ShowModal() {
         EnableWindow(h, FALSE);
     FModal = true;
     FModalResult = mrNone;
-    ModalForms().push_back(this);
+    ModalForms().push_back(FHandle);
     struct Restore {
         TForm* form;
         std::vector<HWND>& windows;
@@ -1016,6 +1007,11 @@ TApplication& Application() {
     return app;
 }
 
+std::vector<HWND>& ModalForms() {
+    thread_local std::vector<HWND> forms;
+    return forms;
+}
+
 std::string TApplication::DisplayTitle() const {
     if (!Title.empty())
         return Title;
@@ -1094,9 +1090,9 @@ LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARA
             ShowOwnedPopups(hwnd, TRUE);
             // Then the modal forms opened while it was minimised, outermost
             // first, since each needs its owner on screen.
-            std::vector<TForm*> waiting = ModalForms();
-            for (TForm* form : waiting)
-                SendMessageA(form->Handle(), WM_SHOW_WAITING, 0, 0);
+            std::vector<HWND> waiting = ModalForms();
+            for (HWND form : waiting)
+                SendMessageA(form, WM_SHOW_WAITING, 0, 0);
             if (GetActiveWindow() == hwnd)
                 PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
         }
@@ -1149,9 +1145,9 @@ HWND TApplication::Handle() {
 }
 
 HWND TApplication::ModalOwner() const {
-    const std::vector<TForm*>& modal = ModalForms();
+    const std::vector<HWND>& modal = ModalForms();
     if (!modal.empty())
-        return modal.back()->Handle();
+        return modal.back();
     if (MainFormHandle != nullptr && IsWindow(MainFormHandle))
         return MainFormHandle;
     return GetActiveWindow();
@@ -1165,7 +1161,8 @@ bool TApplication::HelpCommand(unsigned command, std::uintptr_t data) {
     return HtmlHelpCommand(HelpFile, command, data);
 }
 
-int TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
+int TApplication::ShowMessageBox(const TMessageBoxRequest& request,
+                                 int (*showForm)(const TMessageBoxRequest&)) {
     if (OnMessageBox)
         return OnMessageBox(request);
     if (request.ExceptionBox) {
@@ -1173,7 +1170,7 @@ int TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
                     MB_OK | MB_ICONERROR);
         return mrOk;
     }
-    return ShowMessageForm(request);
+    return showForm(request);
 }
 
 void TApplication::ShowException(const std::exception& e) {

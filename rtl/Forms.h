@@ -408,8 +408,11 @@ public:
     bool HelpContext(int context);
     bool HelpCommand(unsigned command, std::uintptr_t data);
     // Shows a message box through OnMessageBox or on screen; returns the
-    // modal result of the button chosen.
-    int ShowMessageBox(const TMessageBoxRequest& request);
+    // modal result of the button chosen. On screen, the default exception box
+    // is the system's message box; any other box is the form that showForm
+    // puts up (the dialogs' message form: that unit builds on this one).
+    int ShowMessageBox(const TMessageBoxRequest& request,
+                       int (*showForm)(const TMessageBoxRequest&) = nullptr);
     // The default handler of an exception that escaped an event handler: a box
     // captioned with the title, error icon, OK; a full stop is added to the
     // message when its last character sorts after the full stop.
@@ -418,6 +421,13 @@ public:
 };
 
 TApplication& Application();
+
+// The windows of the forms in a modal loop on this thread, innermost last;
+// each form keeps its own there while its loop runs.
+std::vector<HWND>& ModalForms();
+
+// The application window to a form waiting for the restored program.
+constexpr UINT WM_SHOW_WAITING = WM_APP + 0x3A2;
 
 // Serves HELP_CONTEXT, HELP_CONTEXTPOPUP and HELP_FINDER from a compiled HTML
 // help file through HtmlHelpA, loaded from hhctrl.ocx on first use.
