@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "Classes.h"
+#include "ComCtrls.h"
 #include "StdCtrls.h"
 
 // A form or control was used in a way the layer does not allow.
@@ -28,32 +29,6 @@ public:
 };
 
 using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
-
-// A tab control whose pages are groups of sibling controls: the controls of
-// the active page are shown, those of the others hidden.
-class TPageControl : public TControl {
-public:
-    using TControl::TControl;
-    int AddPage(const std::string& caption, const std::vector<TControl*>& controls = {});
-    int PageCount() const { return static_cast<int>(FPages.size()); }
-    int ActivePageIndex() const;
-    void SetActivePageIndex(int index);
-    TNotifyEvent OnChange;
-
-    // Alt and the letter a page's caption marks with "&" select that page as
-    // a click on its tab does; the focus, when it was on the page left, goes
-    // to the tabs. False (the key is left to the page's own controls) when no
-    // other page's caption marks the letter or the control is disabled.
-    bool SelectByAccelerator(char key);
-
-protected:
-    LRESULT NotifyEx(NMHDR* header) override;
-
-private:
-    void ShowPage(int index);
-    std::vector<std::vector<TControl*>> FPages;
-    std::vector<std::string> FCaptions;
-};
 
 // The base of every dialog. A form is made either from a DIALOGEX template in
 // a module's resources or in code, empty, to be filled with AddControl.
