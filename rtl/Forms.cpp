@@ -330,7 +330,7 @@ void TForm::SetDefaultButton(TButton* button) {
 // default look, Enter pressed the default button instead. So the look
 // follows the focus: to the focused push button of this form, else to the
 // default button.
-void TForm::DefaultLookFollows(HWND focus) {
+void TCustomForm::DefaultLookFollows(HWND focus) {
     HWND target = nullptr;
     if (focus != nullptr && IsChild(FHandle, focus) && IsPushButton(focus))
         target = focus;
@@ -381,7 +381,7 @@ bool TForm::ShowHelpFor(HWND window) {
     return false;
 }
 
-void TForm::SetModalResult(int value) {
+void TCustomForm::SetModalResult(int value) {
     FModalResult = value;
     // The loop looks at the result after each message it takes from the
     // queue; a press delivered by a sent message (BM_CLICK from another
@@ -446,7 +446,7 @@ void TForm::FocusFirst() {
 // control before it that is not a push button (the list a button acts on
 // comes before the button), else to the next one. A focused push button
 // would become the default one, and Enter would press it.
-void TForm::FocusAwayFrom(HWND control) {
+void TCustomForm::FocusAwayFrom(HWND control) {
     HWND target = nullptr;
     HWND first = GetNextDlgTabItem(FHandle, control, TRUE);
     for (HWND h = first; h != nullptr && h != control;) {

@@ -58,9 +58,6 @@ public:
     // Opened while the program is minimised, the form stays hidden until the
     // program is restored, and then comes up with the activation.
     int ShowModal();
-    bool Modal() const { return FModal; }
-    int ModalResult() const { return FModalResult; }
-    void SetModalResult(int value) override;
     // What the close box, Alt+F4 and the system menu do: a modal form ends
     // with mrCancel, any other is hidden (subject to the close query); the
     // form RunMainForm runs also ends that loop.
@@ -155,17 +152,12 @@ private:
     void PlaceOnScreen();
     void FocusFirst();
     void Appear();
-    void FocusAwayFrom(HWND control) override;
-    void DefaultLookFollows(HWND focus) override;
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     bool FExplicitOwner = false;
-    bool FModal = false;
     bool FPlaced = false;
     bool FWaitsForProgram = false;  // modal, hidden until the program is restored
-    int FModalResult = mrNone;
-    TButton* FDefaultButton = nullptr;
     TButton* FCancelButton = nullptr;
     std::vector<std::unique_ptr<TControl>> FControls;
 };

@@ -19,17 +19,21 @@ constexpr int mrIgnore = 5;
 constexpr int mrYes = 6;
 constexpr int mrNo = 7;
 
+class TButton;
 class TForm;
 
-// The form its controls lie on, as they see it; TForm is the form. The
-// controls reach it through this alone, so that they need nothing of the
-// form's own code.
+// The form its controls lie on, as they see it: its window, its modal result,
+// the control to focus, its default button; TForm is the form. The controls
+// reach it through this alone, so that they need nothing of the form's own
+// code.
 class TCustomForm : public TObject {
 public:
     HWND Handle() const { return FHandle; }
     bool Visible() const;
+    bool Modal() const { return FModal; }
+    int ModalResult() const { return FModalResult; }
     // A non-zero value closes a modal form once the current message is handled.
-    virtual void SetModalResult(int value) = 0;
+    void SetModalResult(int value);
 
 protected:
     friend class TControl;
@@ -37,14 +41,17 @@ protected:
     static std::string WindowText(HWND hwnd);
     static bool IsPushButton(HWND hwnd);
     // Moves the focus off a control about to be disabled.
-    virtual void FocusAwayFrom(HWND control) = 0;
+    void FocusAwayFrom(HWND control);
     // A push button of the form got or lost the focus: the default look follows it.
-    virtual void DefaultLookFollows(HWND focus) = 0;
+    void DefaultLookFollows(HWND focus);
     static LRESULT CALLBACK PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
                                            UINT_PTR id, DWORD_PTR data);
 
     HWND FHandle = nullptr;
     HWND FActiveControl = nullptr;
+    bool FModal = false;
+    int FModalResult = mrNone;
+    TButton* FDefaultButton = nullptr;
 };
 
 // One child window of a form, found by its dialog control id.
