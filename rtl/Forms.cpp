@@ -322,27 +322,6 @@ void TForm::SetDefaultButton(TButton* button) {
     DefaultLookFollows(GetFocus());
 }
 
-// The dialog manager moves the default look (BS_DEFPUSHBUTTON) only where it
-// moves the focus itself (Tab, WM_NEXTDLGCTL). A push button focused any
-// other way (a click, its mnemonic, which the dialog manager answers with a
-// click, the focus given back when the form is activated again) kept the
-// plain look, and as Enter presses the focused control only when it has the
-// default look, Enter pressed the default button instead. So the look
-// follows the focus: to the focused push button of this form, else to the
-// default button.
-void TCustomForm::DefaultLookFollows(HWND focus) {
-    HWND target = nullptr;
-    if (focus != nullptr && IsChild(FHandle, focus) && IsPushButton(focus))
-        target = focus;
-    else if (FDefaultButton != nullptr)
-        target = FDefaultButton->Handle();
-    for (HWND h = GetWindow(FHandle, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
-        if (h != target && (SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON))
-            SendMessageA(h, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    if (target != nullptr && (SendMessageA(target, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON))
-        SendMessageA(target, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-}
-
 void TForm::SetCancelButton(TButton* button) { FCancelButton = button; }
 
 bool TForm::DialogChar(const MSG& msg) {
@@ -379,15 +358,6 @@ bool TForm::ShowHelpFor(HWND window) {
             break;
     }
     return false;
-}
-
-void TCustomForm::SetModalResult(int value) {
-    FModalResult = value;
-    // The loop looks at the result after each message it takes from the
-    // queue; a press delivered by a sent message (BM_CLICK from another
-    // thread) never surfaces there, so the loop is woken explicitly.
-    if (FModal && value != mrNone)
-        PostMessageA(FHandle, WM_NULL, 0, 0);
 }
 
 void TForm::Close() {
@@ -439,28 +409,6 @@ void TForm::FocusFirst() {
     if (target == nullptr || !IsWindowEnabled(target) || !IsWindowVisible(target))
         target = GetNextDlgTabItem(FHandle, nullptr, FALSE);
     if (target != nullptr)
-        SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
-}
-
-// Before the focused control is disabled: the focus goes to the nearest
-// control before it that is not a push button (the list a button acts on
-// comes before the button), else to the next one. A focused push button
-// would become the default one, and Enter would press it.
-void TCustomForm::FocusAwayFrom(HWND control) {
-    HWND target = nullptr;
-    HWND first = GetNextDlgTabItem(FHandle, control, TRUE);
-    for (HWND h = first; h != nullptr && h != control;) {
-        if (!IsPushButton(h)) {
-            target = h;
-            break;
-        }
-        h = GetNextDlgTabItem(FHandle, h, TRUE);
-        if (h == first)
-            break;
-    }
-    if (target == nullptr)
-        target = GetNextDlgTabItem(FHandle, control, FALSE);
-    if (target != nullptr && target != control)
         SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
