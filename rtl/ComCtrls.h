@@ -1,5 +1,6 @@
-// Report-style list view: columns with headers, one row per item with a
-// caption, cell texts and a data pointer the row does not own.
+// The common controls: a report-style list view (columns with headers, one
+// row per item with a caption, cell texts and a data pointer the row does
+// not own) and a tab control of pages.
 #pragma once
 
 #include <windows.h>

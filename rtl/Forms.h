@@ -1,6 +1,7 @@
 // A small form layer over Win32 dialogs: modal forms made from DIALOGEX
-// templates or built in code, their controls, the application object (title,
-// help routing, the default exception box) and the message-box seam.
+// templates or built in code. Their controls (StdCtrls, ComCtrls) and the
+// application object with the message-box seam (Application) are units of
+// their own, which this header brings along for the forms' users.
 //
 // A form's window exists from its construction until it is destroyed, hidden
 // while it is not shown, so that its controls can be filled before ShowModal
@@ -11,15 +12,14 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "Classes.h"
 #include "Application.h"
+#include "Classes.h"
 #include "ComCtrls.h"
 #include "StdCtrls.h"
 

@@ -26,6 +26,13 @@ bool LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, std::s
     return true;
 }
 
+// Push buttons answer WM_GETDLGCODE with one of these two; check boxes,
+// radio buttons and group boxes with neither.
+bool IsPushButton(HWND hwnd) {
+    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) &
+            (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
+}
+
 }  // namespace
 
 // ---- TCustomForm, TControl ----------------------------------------------------------
@@ -38,13 +45,6 @@ std::string TCustomForm::WindowText(HWND hwnd) {
     len = GetWindowTextA(hwnd, &s[0], len + 1);
     s.resize(len > 0 ? static_cast<size_t>(len) : 0);
     return s;
-}
-
-// Push buttons answer WM_GETDLGCODE with one of these two; check boxes,
-// radio buttons and group boxes with neither.
-bool TCustomForm::IsPushButton(HWND hwnd) {
-    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) &
-            (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
 }
 
 LRESULT CALLBACK TCustomForm::PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
@@ -161,7 +161,7 @@ LRESULT TControl::NotifyEx(NMHDR*) { return 0; }
 // ---- TButton, TCheckBox, TMemo ------------------------------------------------
 
 TButton::TButton(TCustomForm* form, HWND handle) : TControl(form, handle) {
-    if (TCustomForm::IsPushButton(handle))
+    if (IsPushButton(handle))
         SetWindowSubclass(handle, TCustomForm::PushButtonProc, 0, 0);
 }
 

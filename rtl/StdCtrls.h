@@ -39,7 +39,6 @@ protected:
     friend class TControl;
     friend class TButton;
     static std::string WindowText(HWND hwnd);
-    static bool IsPushButton(HWND hwnd);
     // Moves the focus off a control about to be disabled.
     void FocusAwayFrom(HWND control);
     // A push button of the form got or lost the focus: the default look follows it.
