@@ -42,18 +42,7 @@ int RunMainForm(TForm& form) {
             return static_cast<int>(msg.wParam);
         if (got == -1)
             return 1;
-        if (form.HelpKey(msg))
-            continue;
-        bool taken = false;
-        try {
-            taken = form.DialogChar(msg);
-        } catch (...) {
-            Application().HandleException();
-        }
-        if (!taken && !IsDialogMessageA(hwnd, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        form.ProcessMessage(msg);
     }
     return 0;
 }

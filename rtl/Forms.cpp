@@ -349,6 +349,21 @@ bool TForm::HelpKey(const MSG& msg) {
     return true;
 }
 
+void TForm::ProcessMessage(MSG& msg) {
+    if (HelpKey(msg))
+        return;
+    bool taken = false;
+    try {
+        taken = DialogChar(msg);
+    } catch (...) {
+        Application().HandleException();
+    }
+    if (!taken && !IsDialogMessageA(FHandle, &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 bool TForm::ShowHelpFor(HWND window) {
     for (HWND h = window; h != nullptr; h = GetParent(h)) {
         DWORD context = GetWindowContextHelpId(h);
@@ -497,18 +512,7 @@ int TForm::ShowModal() {
             FModalResult = mrCancel;
             break;
         }
-        if (HelpKey(msg))
-            continue;
-        bool taken = false;
-        try {
-            taken = DialogChar(msg);
-        } catch (...) {
-            Application().HandleException();
-        }
-        if (!taken && !IsDialogMessageA(FHandle, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        ProcessMessage(msg);
     }
     return FModalResult;
 }

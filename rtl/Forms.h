@@ -94,6 +94,12 @@ public:
     // under the pointer. True when the message was one of the two.
     bool HelpKey(const MSG& msg);
 
+    // One message taken from the queue by a loop that runs this form (its
+    // modal loop, RunMainForm's): F1 and the page tabs' Alt+letter first,
+    // then the dialog manager's keys; anything else is translated and
+    // dispatched.
+    void ProcessMessage(MSG& msg);
+
     // Routes a help request for a window of this form: the window's help
     // context, or that of its nearest parent with one, goes to the
     // application's help system. False when no context was found.
