@@ -56,13 +56,7 @@ int ShowStartupException(const std::exception& e) {
     DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string module(path, len < MAX_PATH ? len : 0);
     module.erase(0, module.find_last_of('\\') + 1);
-    TMessageBoxRequest r;
-    r.Caption = "Application Error";
-    r.Text = "Exception " + cls + " in module " + module + ".\r\n" + e.what();
-    if (static_cast<unsigned char>(r.Text.back()) > '.')
-        r.Text += '.';
-    r.Type = TMsgDlgType::mtError;
-    r.ExceptionBox = true;
-    Application().ShowMessageBox(r);
+    Application().ShowExceptionBox(
+        "Application Error", "Exception " + cls + " in module " + module + ".\r\n" + e.what());
     return 1;
 }

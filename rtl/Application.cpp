@@ -1,6 +1,7 @@
 #include "Application.h"
 
 #include <stdexcept>
+#include <utility>
 
 #include "StdCtrls.h"
 #include "SysUtils.h"
@@ -178,16 +179,20 @@ int TApplication::ShowMessageBox(const TMessageBoxRequest& request,
     return showForm(request);
 }
 
-void TApplication::ShowException(const std::exception& e) {
+void TApplication::ShowExceptionBox(const std::string& caption, std::string text) {
     TMessageBoxRequest r;
-    r.Caption = DisplayTitle();
-    r.Text = e.what();
+    r.Caption = caption;
+    r.Text = std::move(text);
     if (!r.Text.empty() && static_cast<unsigned char>(r.Text.back()) > '.')
         r.Text += '.';
     r.Type = TMsgDlgType::mtError;
     r.Buttons = mbOK;
     r.ExceptionBox = true;
     ShowMessageBox(r);
+}
+
+void TApplication::ShowException(const std::exception& e) {
+    ShowExceptionBox(DisplayTitle(), e.what());
 }
 
 void TApplication::HandleException() {

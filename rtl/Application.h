@@ -69,9 +69,11 @@ public:
     // puts up (the dialogs' message form: that unit builds on this one).
     int ShowMessageBox(const TMessageBoxRequest& request,
                        int (*showForm)(const TMessageBoxRequest&) = nullptr);
-    // The default handler of an exception that escaped an event handler: a box
-    // captioned with the title, error icon, OK; a full stop is added to the
-    // message when its last character sorts after the full stop.
+    // The default exception box: the caption, the text with a full stop added
+    // when its last character sorts after the full stop, error icon, OK.
+    void ShowExceptionBox(const std::string& caption, std::string text);
+    // The default handler of an exception that escaped an event handler: the
+    // default exception box, captioned with the title, for its message.
     void ShowException(const std::exception& e);
     void HandleException();  // for the exception being handled (catch block)
 };
