@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "SysUtils.h"
+
 int RunMainForm(TForm& form) {
     HWND hwnd = form.Handle();
     // The application window owns the form: the task-bar button is its own
@@ -52,10 +54,7 @@ int ShowStartupException(const std::exception& e) {
     char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
     std::string cls = status == 0 && demangled != nullptr ? demangled : typeid(e).name();
     std::free(demangled);
-    char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string module(path, len < MAX_PATH ? len : 0);
-    module.erase(0, module.find_last_of('\\') + 1);
+    std::string module = ExtractFileName(ProgramPath());
     Application().ShowExceptionBox(
         "Application Error", "Exception " + cls + " in module " + module + ".\r\n" + e.what());
     return 1;

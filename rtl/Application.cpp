@@ -21,12 +21,7 @@ std::vector<HWND>& ModalForms() {
 std::string TApplication::DisplayTitle() const {
     if (!Title.empty())
         return Title;
-    char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name(path, len < MAX_PATH ? len : 0);
-    size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
+    std::string name = ExtractFileName(ProgramPath());
     size_t dot = name.rfind('.');
     if (dot != std::string::npos)
         name.erase(dot);
