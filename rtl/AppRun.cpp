@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "ScopeExit.h"
 #include "SysUtils.h"
 
 int RunMainForm(TForm& form) {
@@ -15,13 +16,10 @@ int RunMainForm(TForm& form) {
     SetWindowTextA(app, Application().DisplayTitle().c_str());
     SetWindowLongPtrA(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(app));
     Application().MainFormHandle = hwnd;
-    struct Unhook {
-        HWND hwnd, app;
-        ~Unhook() {
-            Application().MainFormHandle = nullptr;
-            ShowWindow(app, SW_HIDE);
-        }
-    } unhook{hwnd, app};
+    TScopeExit unhook([app] {
+        Application().MainFormHandle = nullptr;
+        ShowWindow(app, SW_HIDE);
+    });
 
     ShowWindow(app, SW_SHOWNA);
     ShowWindow(hwnd, SW_SHOWNORMAL);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <stdexcept>
 
+#include "ScopeExit.h"
 #include "SysUtils.h"
 #include "Thread.h"
 
@@ -459,21 +460,16 @@ int TForm::ShowModal() {
     FModal = true;
     FModalResult = mrNone;
     ModalForms().push_back(FHandle);
-    struct Restore {
-        TForm* form;
-        std::vector<HWND>& windows;
-        HWND previous;
-        ~Restore() {
-            ModalForms().pop_back();
-            form->FModal = false;
-            form->FWaitsForProgram = false;
-            for (HWND h : windows)
-                EnableWindow(h, TRUE);
-            ShowWindow(form->FHandle, SW_HIDE);
-            if (previous != nullptr && IsWindow(previous))
-                SetActiveWindow(previous);
-        }
-    } restore{this, others.second, previous};
+    TScopeExit restore([&] {
+        ModalForms().pop_back();
+        FModal = false;
+        FWaitsForProgram = false;
+        for (HWND h : others.second)
+            EnableWindow(h, TRUE);
+        ShowWindow(FHandle, SW_HIDE);
+        if (previous != nullptr && IsWindow(previous))
+            SetActiveWindow(previous);
+    });
 
     if (OnShow)
         OnShow(this);
