@@ -75,8 +75,6 @@ public:
     // goes anywhere else, the default button has the look again.
     void SetDefaultButton(TButton* button);
     void SetCancelButton(TButton* button);
-    TButton* DefaultButton() const { return FDefaultButton; }
-    TButton* CancelButton() const { return FCancelButton; }
 
     // The control of this form with that window, or null.
     TControl* FindControl(HWND handle) const;
