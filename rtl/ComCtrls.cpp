@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "SysUtils.h"
+
 void TListView::AddColumn(const std::string& caption, int width) {
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;

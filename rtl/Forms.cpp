@@ -2,9 +2,6 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <stdexcept>
-
 #include "ScopeExit.h"
 #include "SysUtils.h"
 #include "Thread.h"
