@@ -131,9 +131,9 @@ TForm::TForm(HWND owner, const std::string& caption, DWORD style, DWORD exStyle,
     InitControlsOnce();
     FExplicitOwner = owner != nullptr;
     std::vector<WORD> t = EmptyDialogTemplate(style, exStyle);
-    HWND hwnd = CreateDialogIndirectParamA(
-        GetModuleHandleA(nullptr), reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), owner, DialogProc,
-        reinterpret_cast<LPARAM>(static_cast<TCustomForm*>(this)));
+    HWND hwnd = CreateDialogIndirectParamA(GetModuleHandleA(nullptr),
+                                           reinterpret_cast<LPCDLGTEMPLATEA>(t.data()), owner,
+                                           DialogProc, reinterpret_cast<LPARAM>(this));
     if (hwnd == nullptr)
         RaiseLastOSError();
     FHandle = hwnd;
@@ -159,9 +159,8 @@ void TForm::CreateFromTemplate(HWND owner, const char* name, HINSTANCE instance)
     auto* words = reinterpret_cast<WORD*>(copy.data());
     DWORD* style = (words[0] == 1 && words[1] == 0xFFFF) ? &copy[3] : &copy[0];
     *style &= ~WS_VISIBLE;
-    HWND hwnd = CreateDialogIndirectParamA(
-        instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()), owner, DialogProc,
-        reinterpret_cast<LPARAM>(static_cast<TCustomForm*>(this)));
+    HWND hwnd = CreateDialogIndirectParamA(instance, reinterpret_cast<LPCDLGTEMPLATEA>(copy.data()),
+                                           owner, DialogProc, reinterpret_cast<LPARAM>(this));
     if (hwnd == nullptr)
         RaiseLastOSError();
     FHandle = hwnd;
@@ -584,15 +583,12 @@ INT_PTR TForm::DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 INT_PTR CALLBACK TForm::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    // The dialog's user data is the form as its controls see it, which is
-    // how the push buttons' subclass reads it too.
     if (msg == WM_INITDIALOG) {
         SetWindowLongPtrA(hwnd, DWLP_USER, lParam);
-        static_cast<TForm*>(reinterpret_cast<TCustomForm*>(lParam))->FHandle = hwnd;
+        reinterpret_cast<TForm*>(lParam)->FHandle = hwnd;
         return FALSE;  // the focus is set when the form is shown
     }
-    auto* form =
-        static_cast<TForm*>(reinterpret_cast<TCustomForm*>(GetWindowLongPtrA(hwnd, DWLP_USER)));
+    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(hwnd, DWLP_USER));
     if (form == nullptr)
         return FALSE;
     try {

@@ -48,12 +48,14 @@ std::string TCustomForm::WindowText(HWND hwnd) {
 }
 
 LRESULT CALLBACK TCustomForm::PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                             UINT_PTR id, DWORD_PTR) {
+                                             UINT_PTR id, DWORD_PTR data) {
     if (msg == WM_NCDESTROY)
         RemoveWindowSubclass(hwnd, PushButtonProc, id);
     LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
-    // Null while the form is being destroyed.
-    auto* form = reinterpret_cast<TCustomForm*>(GetWindowLongPtrA(GetParent(hwnd), DWLP_USER));
+    // The form's window holds no form while the form is being destroyed.
+    auto* form = GetWindowLongPtrA(GetParent(hwnd), DWLP_USER) != 0
+                     ? reinterpret_cast<TCustomForm*>(data)
+                     : nullptr;
     if (msg == WM_SETFOCUS && form != nullptr)
         form->DefaultLookFollows(hwnd);
     else if (msg == WM_KILLFOCUS && form != nullptr)
@@ -162,7 +164,8 @@ LRESULT TControl::NotifyEx(NMHDR*) { return 0; }
 
 TButton::TButton(TCustomForm* form, HWND handle) : TControl(form, handle) {
     if (IsPushButton(handle))
-        SetWindowSubclass(handle, TCustomForm::PushButtonProc, 0, 0);
+        SetWindowSubclass(handle, TCustomForm::PushButtonProc, 0,
+                          reinterpret_cast<DWORD_PTR>(form));
 }
 
 void TButton::Click() {
