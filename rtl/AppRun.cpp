@@ -5,6 +5,9 @@
 #include <cstdlib>
 #include <typeinfo>
 
+#include "ScopeExit.h"
+#include "SysUtils.h"
+
 int RunMainForm(TForm& form) {
     HWND hwnd = form.Handle();
     // The application window owns the form: the task-bar button is its own
@@ -13,13 +16,10 @@ int RunMainForm(TForm& form) {
     SetWindowTextA(app, Application().DisplayTitle().c_str());
     SetWindowLongPtrA(hwnd, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(app));
     Application().MainFormHandle = hwnd;
-    struct Unhook {
-        HWND hwnd, app;
-        ~Unhook() {
-            Application().MainFormHandle = nullptr;
-            ShowWindow(app, SW_HIDE);
-        }
-    } unhook{hwnd, app};
+    TScopeExit unhook([app] {
+        Application().MainFormHandle = nullptr;
+        ShowWindow(app, SW_HIDE);
+    });
 
     ShowWindow(app, SW_SHOWNA);
     ShowWindow(hwnd, SW_SHOWNORMAL);
@@ -42,18 +42,7 @@ int RunMainForm(TForm& form) {
             return static_cast<int>(msg.wParam);
         if (got == -1)
             return 1;
-        if (form.HelpKey(msg))
-            continue;
-        bool taken = false;
-        try {
-            taken = form.DialogChar(msg);
-        } catch (...) {
-            Application().HandleException();
-        }
-        if (!taken && !IsDialogMessageA(hwnd, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        form.ProcessMessage(msg);
     }
     return 0;
 }
@@ -63,17 +52,8 @@ int ShowStartupException(const std::exception& e) {
     char* demangled = abi::__cxa_demangle(typeid(e).name(), nullptr, nullptr, &status);
     std::string cls = status == 0 && demangled != nullptr ? demangled : typeid(e).name();
     std::free(demangled);
-    char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string module(path, len < MAX_PATH ? len : 0);
-    module.erase(0, module.find_last_of('\\') + 1);
-    TMessageBoxRequest r;
-    r.Caption = "Application Error";
-    r.Text = "Exception " + cls + " in module " + module + ".\r\n" + e.what();
-    if (static_cast<unsigned char>(r.Text.back()) > '.')
-        r.Text += '.';
-    r.Type = TMsgDlgType::mtError;
-    r.ExceptionBox = true;
-    Application().ShowMessageBox(r);
+    std::string module = ExtractFileName(ProgramPath());
+    Application().ShowExceptionBox(
+        "Application Error", "Exception " + cls + " in module " + module + ".\r\n" + e.what());
     return 1;
 }

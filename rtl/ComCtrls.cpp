@@ -2,6 +2,8 @@
 
 #include <commctrl.h>
 
+#include "SysUtils.h"
+
 void TListView::AddColumn(const std::string& caption, int width) {
     LVCOLUMNA col{};
     col.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
@@ -114,6 +116,92 @@ LRESULT TListView::NotifyEx(NMHDR* header) {
     } else if (header->code == static_cast<UINT>(NM_DBLCLK)) {
         if (OnDblClick)
             OnDblClick(this);
+    }
+    return 0;
+}
+
+// ---- TPageControl ---------------------------------------------------------------
+
+int TPageControl::AddPage(const std::string& caption, const std::vector<TControl*>& controls) {
+    TCITEMA item{};
+    item.mask = TCIF_TEXT;
+    std::string text = caption;
+    item.pszText = &text[0];
+    int index = static_cast<int>(FPages.size());
+    SendMessageA(Handle(), TCM_INSERTITEMA, index, reinterpret_cast<LPARAM>(&item));
+    FPages.push_back(controls);
+    FCaptions.push_back(caption);
+    ShowPage(ActivePageIndex() < 0 ? 0 : ActivePageIndex());
+    return index;
+}
+
+int TPageControl::ActivePageIndex() const {
+    return static_cast<int>(SendMessageA(Handle(), TCM_GETCURSEL, 0, 0));
+}
+
+void TPageControl::SetActivePageIndex(int index) {
+    if (index < 0 || index >= PageCount())
+        throw EListError(Format("List index out of bounds (%d)", index));
+    SendMessageA(Handle(), TCM_SETCURSEL, index, 0);
+    ShowPage(index);
+}
+
+void TPageControl::ShowPage(int index) {
+    for (int i = 0; i < PageCount(); ++i)
+        if (i != index)
+            for (TControl* c : FPages[i])
+                c->SetVisible(false);
+    if (index >= 0 && index < PageCount())
+        for (TControl* c : FPages[index])
+            c->SetVisible(true);
+    // A group box paints its frame but not its inside, and the tab control,
+    // clipped by the controls above it, does not paint under them: inside a
+    // group box of the new page the screen would keep whatever the page
+    // before left there (the tab control's own background between two of
+    // its group boxes). The form repaints the pages' area from its own
+    // background up, as when it first appears.
+    RECT area;
+    GetWindowRect(Handle(), &area);
+    MapWindowPoints(nullptr, Form()->Handle(), reinterpret_cast<POINT*>(&area), 2);
+    RedrawWindow(Form()->Handle(), &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
+bool TPageControl::SelectByAccelerator(char key) {
+    if (!Enabled() || !IsWindowVisible(Handle()))
+        return false;
+    CharUpperBuffA(&key, 1);
+    for (int i = 0; i < PageCount(); ++i) {
+        const std::string& caption = FCaptions[i];
+        size_t amp = 0;
+        while ((amp = caption.find('&', amp)) != std::string::npos && amp + 1 < caption.size() &&
+               caption[amp + 1] == '&')
+            amp += 2;  // "&&" shows one ampersand
+        if (amp == std::string::npos || amp + 1 >= caption.size())
+            continue;
+        char marked = caption[amp + 1];
+        CharUpperBuffA(&marked, 1);
+        if (marked != key || i == ActivePageIndex())
+            continue;
+        int old = ActivePageIndex();
+        bool focusLeaves = false;
+        if (old >= 0)
+            for (TControl* c : FPages[old])
+                focusLeaves = focusLeaves || c->Focused();
+        SetActivePageIndex(i);
+        if (focusLeaves)
+            SendMessageA(Form()->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Handle()), TRUE);
+        if (OnChange)
+            OnChange(this);
+        return true;
+    }
+    return false;
+}
+
+LRESULT TPageControl::NotifyEx(NMHDR* header) {
+    if (header->code == static_cast<UINT>(TCN_SELCHANGE)) {
+        ShowPage(ActivePageIndex());
+        if (OnChange)
+            OnChange(this);
     }
     return 0;
 }

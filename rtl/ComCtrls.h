@@ -1,5 +1,6 @@
-// Report-style list view: columns with headers, one row per item with a
-// caption, cell texts and a data pointer the row does not own.
+// The common controls: a report-style list view (columns with headers, one
+// row per item with a caption, cell texts and a data pointer the row does
+// not own) and a tab control of pages.
 #pragma once
 
 #include <windows.h>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "Forms.h"
+#include "StdCtrls.h"
 
 using TSelectItemEvent = std::function<void(TObject* sender, int index, bool selected)>;
 
@@ -45,4 +46,30 @@ public:
 
 protected:
     LRESULT NotifyEx(NMHDR* header) override;
+};
+
+// A tab control whose pages are groups of sibling controls: the controls of
+// the active page are shown, those of the others hidden.
+class TPageControl : public TControl {
+public:
+    using TControl::TControl;
+    int AddPage(const std::string& caption, const std::vector<TControl*>& controls = {});
+    int PageCount() const { return static_cast<int>(FPages.size()); }
+    int ActivePageIndex() const;
+    void SetActivePageIndex(int index);
+    TNotifyEvent OnChange;
+
+    // Alt and the letter a page's caption marks with "&" select that page as
+    // a click on its tab does; the focus, when it was on the page left, goes
+    // to the tabs. False (the key is left to the page's own controls) when no
+    // other page's caption marks the letter or the control is disabled.
+    bool SelectByAccelerator(char key);
+
+protected:
+    LRESULT NotifyEx(NMHDR* header) override;
+
+private:
+    void ShowPage(int index);
+    std::vector<std::vector<TControl*>> FPages;
+    std::vector<std::string> FCaptions;
 };

@@ -100,7 +100,7 @@ int MessageDlg(const std::string& text, TMsgDlgType type, TMsgDlgButtons buttons
     r.Type = type;
     r.Buttons = buttons;
     r.HelpContext = helpContext;
-    return Application().ShowMessageBox(r);
+    return Application().ShowMessageBox(r, ShowMessageForm);
 }
 
 int ShowMessageForm(const TMessageBoxRequest& request) {

@@ -2,10 +2,7 @@
 
 #include <commctrl.h>
 
-#include <algorithm>
-#include <stdexcept>
-
-#include "Dialogs.h"
+#include "ScopeExit.h"
 #include "SysUtils.h"
 #include "Thread.h"
 
@@ -19,14 +16,6 @@ void InitControlsOnce() {
         return true;
     }();
     (void)done;
-}
-
-std::string WindowText(HWND hwnd) {
-    int len = GetWindowTextLengthA(hwnd);
-    std::string s(static_cast<size_t>(len) + 1, '\0');
-    len = GetWindowTextA(hwnd, &s[0], len + 1);
-    s.resize(len > 0 ? static_cast<size_t>(len) : 0);
-    return s;
 }
 
 // A dialog template header (DLGTEMPLATEEX) with no items, built in memory.
@@ -106,35 +95,9 @@ std::vector<std::pair<int, DWORD>> TemplateHelpIds(const BYTE* data, size_t size
     return result;
 }
 
-// One line of a list box or of a combo box's list, in the ANSI code page;
-// false for an index out of range (LB_ERR and CB_ERR are both -1). Asked
-// for as wide text and converted here, as Windows converts for an ANSI
-// LB_GETTEXT: Wine converts that through a fixed 512-character buffer and
-// faults on a longer line.
-bool LineText(HWND hwnd, UINT lengthMessage, UINT textMessage, int index, std::string& text) {
-    LRESULT len = SendMessageW(hwnd, lengthMessage, index, 0);
-    if (len < 0)
-        return false;
-    std::wstring wide(static_cast<size_t>(len) + 1, L'\0');
-    len = SendMessageW(hwnd, textMessage, index, reinterpret_cast<LPARAM>(&wide[0]));
-    if (len < 0)
-        return false;
-    text = AnsiFromWide(wide.data(),
-                        static_cast<int>(std::min<size_t>(static_cast<size_t>(len), wide.size() - 1)));
-    return true;
-}
-
 // Not in the SDK headers: posted by the system after an F1 key press; its
 // default handling sends WM_HELP.
 constexpr UINT WM_KEYF1 = 0x004D;
-// The application window to a form waiting for the restored program.
-constexpr UINT WM_SHOW_WAITING = WM_APP + 0x3A2;
-
-// The forms in a modal loop on this thread, innermost last.
-std::vector<TForm*>& ModalForms() {
-    thread_local std::vector<TForm*> forms;
-    return forms;
-}
 
 // Hidden because the program is minimised: the window belongs, through its
 // owners, to the application window, and that is minimised.
@@ -142,13 +105,6 @@ bool HiddenWithProgram(HWND hwnd) {
     HWND main = Application().MainFormHandle;
     HWND app = main != nullptr ? GetWindow(main, GW_OWNER) : nullptr;
     return app != nullptr && IsIconic(app) && GetAncestor(hwnd, GA_ROOTOWNER) == app;
-}
-
-// Push buttons answer WM_GETDLGCODE with one of these two; check boxes,
-// radio buttons and group boxes with neither.
-bool IsPushButton(HWND hwnd) {
-    return (SendMessageA(hwnd, WM_GETDLGCODE, 0, 0) &
-            (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON)) != 0;
 }
 
 BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
@@ -159,299 +115,6 @@ BOOL CALLBACK CollectEnabled(HWND hwnd, LPARAM param) {
 }
 
 }  // namespace
-
-// ---- TControl ---------------------------------------------------------------
-
-TControl::TControl(TForm* form, HWND handle) : FForm(form), FHandle(handle) {}
-
-int TControl::Id() const { return GetDlgCtrlID(FHandle); }
-
-std::string TControl::Text() const { return WindowText(FHandle); }
-
-void TControl::SetText(const std::string& text) { SetWindowTextA(FHandle, text.c_str()); }
-
-bool TControl::Enabled() const { return IsWindowEnabled(FHandle) != FALSE; }
-
-void TControl::SetEnabled(bool value) {
-    // The focus on a control being disabled is dropped, on Windows too, and
-    // then no key reaches the form until the mouse is used; so it moves on
-    // first.
-    if (!value && Focused())
-        FForm->FocusAwayFrom(FHandle);
-    EnableWindow(FHandle, value ? TRUE : FALSE);
-}
-
-bool TControl::Visible() const { return (GetWindowLongA(FHandle, GWL_STYLE) & WS_VISIBLE) != 0; }
-
-void TControl::SetVisible(bool value) { ShowWindow(FHandle, value ? SW_SHOWNA : SW_HIDE); }
-
-void TControl::SetFocus() {
-    FForm->FActiveControl = FHandle;
-    // A form not yet on screen focuses the control when it appears.
-    if (FForm->Visible())
-        SendMessageA(FForm->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(FHandle), TRUE);
-}
-
-bool TControl::Focused() const {
-    HWND focus = GetFocus();
-    return focus != nullptr && (focus == FHandle || IsChild(FHandle, focus));
-}
-
-int TControl::HelpContext() const { return static_cast<int>(GetWindowContextHelpId(FHandle)); }
-
-void TControl::SetHelpContext(int context) {
-    SetWindowContextHelpId(FHandle, static_cast<DWORD>(context));
-}
-
-void TControl::Notify(WORD) {}
-
-LRESULT TControl::NotifyEx(NMHDR*) { return 0; }
-
-// ---- TButton, TCheckBox, TMemo ------------------------------------------------
-
-TButton::TButton(TForm* form, HWND handle) : TControl(form, handle) {
-    if (IsPushButton(handle))
-        SetWindowSubclass(handle, TForm::PushButtonProc, 0, 0);
-}
-
-void TButton::Click() {
-    // A person cannot press a disabled or hidden button; the dialog manager
-    // still sends its id for Escape and Enter, so the check is made here.
-    if (!Enabled() || !Visible())
-        return;
-    Form()->SetModalResult(ModalResult);
-    if (OnClick)
-        OnClick(this);
-}
-
-void TButton::Notify(WORD code) {
-    if (code == BN_CLICKED)
-        Click();
-}
-
-bool TCheckBox::Checked() const {
-    return SendMessageA(Handle(), BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
-
-void TCheckBox::SetChecked(bool value) {
-    SendMessageA(Handle(), BM_SETCHECK, value ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-void TCheckBox::Notify(WORD code) {
-    if (code == BN_CLICKED && OnClick)
-        OnClick(this);
-}
-
-void TMemo::AddLine(const std::string& line) {
-    int len = GetWindowTextLengthA(Handle());
-    std::string text = len > 0 ? "\r\n" + line : line;
-    SendMessageA(Handle(), EM_SETSEL, len, len);
-    SendMessageA(Handle(), EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
-}
-
-int TMemo::LineCount() const {
-    return Text().empty() ? 0 : static_cast<int>(SendMessageA(Handle(), EM_GETLINECOUNT, 0, 0));
-}
-
-std::string TMemo::Line(int index) const {
-    std::string text = Text();
-    size_t start = 0;
-    for (int i = 0; i < index; ++i) {
-        size_t next = text.find("\r\n", start);
-        if (next == std::string::npos)
-            return std::string();
-        start = next + 2;
-    }
-    size_t end = text.find("\r\n", start);
-    return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-}
-
-// ---- TListBox ---------------------------------------------------------------------
-
-int TListBox::Count() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0)); }
-
-std::string TListBox::Item(int index) const {
-    std::string s;
-    if (!LineText(Handle(), LB_GETTEXTLEN, LB_GETTEXT, index, s))
-        throw EListError(Format("List index out of bounds (%d)", index));
-    return s;
-}
-
-int TListBox::Add(const std::string& s) {
-    return static_cast<int>(
-        SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
-}
-
-void TListBox::SetItem(int index, const std::string& s) {
-    if (index < 0 || index >= Count())
-        throw EListError(Format("List index out of bounds (%d)", index));
-    int selected = ItemIndex();
-    SendMessageA(Handle(), LB_DELETESTRING, index, 0);
-    // LB_INSERTSTRING does not sort, so the line stays where it was.
-    SendMessageA(Handle(), LB_INSERTSTRING, index, reinterpret_cast<LPARAM>(s.c_str()));
-    SetItemIndex(selected);
-}
-
-void TListBox::Delete(int index) {
-    if (SendMessageA(Handle(), LB_DELETESTRING, index, 0) == LB_ERR)
-        throw EListError(Format("List index out of bounds (%d)", index));
-}
-
-void TListBox::Clear() { SendMessageA(Handle(), LB_RESETCONTENT, 0, 0); }
-
-int TListBox::ItemIndex() const {
-    return static_cast<int>(SendMessageA(Handle(), LB_GETCURSEL, 0, 0));
-}
-
-void TListBox::SetItemIndex(int index) { SendMessageA(Handle(), LB_SETCURSEL, index, 0); }
-
-int TListBox::IndexOf(const std::string& s) const {
-    LRESULT r = SendMessageA(Handle(), LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                             reinterpret_cast<LPARAM>(s.c_str()));
-    return r == LB_ERR ? -1 : static_cast<int>(r);
-}
-
-void TListBox::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
-
-void TListBox::EndUpdate() {
-    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Handle(), nullptr, TRUE);
-}
-
-void TListBox::Notify(WORD code) {
-    if (code == LBN_SELCHANGE && OnClick)
-        OnClick(this);
-    else if (code == LBN_DBLCLK && OnDblClick)
-        OnDblClick(this);
-}
-
-// ---- TComboBox -------------------------------------------------------------------
-
-int TComboBox::Count() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCOUNT, 0, 0)); }
-
-std::string TComboBox::Item(int index) const {
-    std::string s;
-    if (!LineText(Handle(), CB_GETLBTEXTLEN, CB_GETLBTEXT, index, s))
-        throw EListError(Format("List index out of bounds (%d)", index));
-    return s;
-}
-
-int TComboBox::Add(const std::string& s) {
-    return static_cast<int>(
-        SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
-}
-
-void TComboBox::Clear() { SendMessageA(Handle(), CB_RESETCONTENT, 0, 0); }
-
-int TComboBox::ItemIndex() const {
-    return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0));
-}
-
-void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, index, 0); }
-
-int TComboBox::IndexOf(const std::string& s) const {
-    LRESULT r = SendMessageA(Handle(), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                             reinterpret_cast<LPARAM>(s.c_str()));
-    return r == CB_ERR ? -1 : static_cast<int>(r);
-}
-
-void TComboBox::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
-
-void TComboBox::EndUpdate() {
-    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Handle(), nullptr, TRUE);
-}
-
-void TComboBox::Notify(WORD code) {
-    if (code == CBN_SELCHANGE && OnChange)
-        OnChange(this);
-}
-
-// ---- TPageControl ---------------------------------------------------------------
-
-int TPageControl::AddPage(const std::string& caption, const std::vector<TControl*>& controls) {
-    TCITEMA item{};
-    item.mask = TCIF_TEXT;
-    std::string text = caption;
-    item.pszText = &text[0];
-    int index = static_cast<int>(FPages.size());
-    SendMessageA(Handle(), TCM_INSERTITEMA, index, reinterpret_cast<LPARAM>(&item));
-    FPages.push_back(controls);
-    FCaptions.push_back(caption);
-    ShowPage(ActivePageIndex() < 0 ? 0 : ActivePageIndex());
-    return index;
-}
-
-int TPageControl::ActivePageIndex() const {
-    return static_cast<int>(SendMessageA(Handle(), TCM_GETCURSEL, 0, 0));
-}
-
-void TPageControl::SetActivePageIndex(int index) {
-    if (index < 0 || index >= PageCount())
-        throw EListError(Format("List index out of bounds (%d)", index));
-    SendMessageA(Handle(), TCM_SETCURSEL, index, 0);
-    ShowPage(index);
-}
-
-void TPageControl::ShowPage(int index) {
-    for (int i = 0; i < PageCount(); ++i)
-        if (i != index)
-            for (TControl* c : FPages[i])
-                c->SetVisible(false);
-    if (index >= 0 && index < PageCount())
-        for (TControl* c : FPages[index])
-            c->SetVisible(true);
-    // A group box paints its frame but not its inside, and the tab control,
-    // clipped by the controls above it, does not paint under them: inside a
-    // group box of the new page the screen would keep whatever the page
-    // before left there (the tab control's own background between two of
-    // its group boxes). The form repaints the pages' area from its own
-    // background up, as when it first appears.
-    RECT area;
-    GetWindowRect(Handle(), &area);
-    MapWindowPoints(nullptr, Form()->Handle(), reinterpret_cast<POINT*>(&area), 2);
-    RedrawWindow(Form()->Handle(), &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
-}
-
-bool TPageControl::SelectByAccelerator(char key) {
-    if (!Enabled() || !IsWindowVisible(Handle()))
-        return false;
-    CharUpperBuffA(&key, 1);
-    for (int i = 0; i < PageCount(); ++i) {
-        const std::string& caption = FCaptions[i];
-        size_t amp = 0;
-        while ((amp = caption.find('&', amp)) != std::string::npos && amp + 1 < caption.size() &&
-               caption[amp + 1] == '&')
-            amp += 2;  // "&&" shows one ampersand
-        if (amp == std::string::npos || amp + 1 >= caption.size())
-            continue;
-        char marked = caption[amp + 1];
-        CharUpperBuffA(&marked, 1);
-        if (marked != key || i == ActivePageIndex())
-            continue;
-        int old = ActivePageIndex();
-        bool focusLeaves = false;
-        if (old >= 0)
-            for (TControl* c : FPages[old])
-                focusLeaves = focusLeaves || c->Focused();
-        SetActivePageIndex(i);
-        if (focusLeaves)
-            SendMessageA(Form()->Handle(), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Handle()), TRUE);
-        if (OnChange)
-            OnChange(this);
-        return true;
-    }
-    return false;
-}
-
-LRESULT TPageControl::NotifyEx(NMHDR* header) {
-    if (header->code == static_cast<UINT>(TCN_SELCHANGE)) {
-        ShowPage(ActivePageIndex());
-        if (OnChange)
-            OnChange(this);
-    }
-    return 0;
-}
 
 // ---- TForm --------------------------------------------------------------------------
 
@@ -539,8 +202,6 @@ int TForm::ClientHeight() const {
     GetClientRect(FHandle, &r);
     return r.bottom;
 }
-
-bool TForm::Visible() const { return IsWindowVisible(FHandle) != FALSE; }
 
 HWND TForm::ControlHandle(int id) const {
     HWND h = GetDlgItem(FHandle, id);
@@ -658,41 +319,6 @@ void TForm::SetDefaultButton(TButton* button) {
     DefaultLookFollows(GetFocus());
 }
 
-// The dialog manager moves the default look (BS_DEFPUSHBUTTON) only where it
-// moves the focus itself (Tab, WM_NEXTDLGCTL). A push button focused any
-// other way (a click, its mnemonic, which the dialog manager answers with a
-// click, the focus given back when the form is activated again) kept the
-// plain look, and as Enter presses the focused control only when it has the
-// default look, Enter pressed the default button instead. So the look
-// follows the focus: to the focused push button of this form, else to the
-// default button.
-void TForm::DefaultLookFollows(HWND focus) {
-    HWND target = nullptr;
-    if (focus != nullptr && IsChild(FHandle, focus) && IsPushButton(focus))
-        target = focus;
-    else if (FDefaultButton != nullptr)
-        target = FDefaultButton->Handle();
-    for (HWND h = GetWindow(FHandle, GW_CHILD); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
-        if (h != target && (SendMessageA(h, WM_GETDLGCODE, 0, 0) & DLGC_DEFPUSHBUTTON))
-            SendMessageA(h, BM_SETSTYLE, BS_PUSHBUTTON, TRUE);
-    if (target != nullptr && (SendMessageA(target, WM_GETDLGCODE, 0, 0) & DLGC_UNDEFPUSHBUTTON))
-        SendMessageA(target, BM_SETSTYLE, BS_DEFPUSHBUTTON, TRUE);
-}
-
-LRESULT CALLBACK TForm::PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                       UINT_PTR id, DWORD_PTR) {
-    if (msg == WM_NCDESTROY)
-        RemoveWindowSubclass(hwnd, PushButtonProc, id);
-    LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
-    // Null while the form is being destroyed.
-    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrA(GetParent(hwnd), DWLP_USER));
-    if (msg == WM_SETFOCUS && form != nullptr)
-        form->DefaultLookFollows(hwnd);
-    else if (msg == WM_KILLFOCUS && form != nullptr)
-        form->DefaultLookFollows(reinterpret_cast<HWND>(wParam));
-    return result;
-}
-
 void TForm::SetCancelButton(TButton* button) { FCancelButton = button; }
 
 bool TForm::DialogChar(const MSG& msg) {
@@ -720,6 +346,21 @@ bool TForm::HelpKey(const MSG& msg) {
     return true;
 }
 
+void TForm::ProcessMessage(MSG& msg) {
+    if (HelpKey(msg))
+        return;
+    bool taken = false;
+    try {
+        taken = DialogChar(msg);
+    } catch (...) {
+        Application().HandleException();
+    }
+    if (!taken && !IsDialogMessageA(FHandle, &msg)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
 bool TForm::ShowHelpFor(HWND window) {
     for (HWND h = window; h != nullptr; h = GetParent(h)) {
         DWORD context = GetWindowContextHelpId(h);
@@ -729,15 +370,6 @@ bool TForm::ShowHelpFor(HWND window) {
             break;
     }
     return false;
-}
-
-void TForm::SetModalResult(int value) {
-    FModalResult = value;
-    // The loop looks at the result after each message it takes from the
-    // queue; a press delivered by a sent message (BM_CLICK from another
-    // thread) never surfaces there, so the loop is woken explicitly.
-    if (FModal && value != mrNone)
-        PostMessageA(FHandle, WM_NULL, 0, 0);
 }
 
 void TForm::Close() {
@@ -792,28 +424,6 @@ void TForm::FocusFirst() {
         SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
-// Before the focused control is disabled: the focus goes to the nearest
-// control before it that is not a push button (the list a button acts on
-// comes before the button), else to the next one. A focused push button
-// would become the default one, and Enter would press it.
-void TForm::FocusAwayFrom(HWND control) {
-    HWND target = nullptr;
-    HWND first = GetNextDlgTabItem(FHandle, control, TRUE);
-    for (HWND h = first; h != nullptr && h != control;) {
-        if (!IsPushButton(h)) {
-            target = h;
-            break;
-        }
-        h = GetNextDlgTabItem(FHandle, h, TRUE);
-        if (h == first)
-            break;
-    }
-    if (target == nullptr)
-        target = GetNextDlgTabItem(FHandle, control, FALSE);
-    if (target != nullptr && target != control)
-        SendMessageA(FHandle, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
-}
-
 void TForm::Appear() {
     FWaitsForProgram = false;
     PlaceOnScreen();
@@ -845,22 +455,17 @@ int TForm::ShowModal() {
         EnableWindow(h, FALSE);
     FModal = true;
     FModalResult = mrNone;
-    ModalForms().push_back(this);
-    struct Restore {
-        TForm* form;
-        std::vector<HWND>& windows;
-        HWND previous;
-        ~Restore() {
-            ModalForms().pop_back();
-            form->FModal = false;
-            form->FWaitsForProgram = false;
-            for (HWND h : windows)
-                EnableWindow(h, TRUE);
-            ShowWindow(form->FHandle, SW_HIDE);
-            if (previous != nullptr && IsWindow(previous))
-                SetActiveWindow(previous);
-        }
-    } restore{this, others.second, previous};
+    ModalForms().push_back(FHandle);
+    TScopeExit restore([&] {
+        ModalForms().pop_back();
+        FModal = false;
+        FWaitsForProgram = false;
+        for (HWND h : others.second)
+            EnableWindow(h, TRUE);
+        ShowWindow(FHandle, SW_HIDE);
+        if (previous != nullptr && IsWindow(previous))
+            SetActiveWindow(previous);
+    });
 
     if (OnShow)
         OnShow(this);
@@ -899,18 +504,7 @@ int TForm::ShowModal() {
             FModalResult = mrCancel;
             break;
         }
-        if (HelpKey(msg))
-            continue;
-        bool taken = false;
-        try {
-            taken = DialogChar(msg);
-        } catch (...) {
-            Application().HandleException();
-        }
-        if (!taken && !IsDialogMessageA(FHandle, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        ProcessMessage(msg);
     }
     return FModalResult;
 }
@@ -1002,230 +596,5 @@ INT_PTR CALLBACK TForm::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lP
     } catch (...) {
         Application().HandleException();
         return TRUE;
-    }
-}
-
-// ---- TApplication ----------------------------------------------------------------
-
-TApplication& Application() {
-    static TApplication app;
-    return app;
-}
-
-std::string TApplication::DisplayTitle() const {
-    if (!Title.empty())
-        return Title;
-    char path[MAX_PATH];
-    DWORD len = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string name(path, len < MAX_PATH ? len : 0);
-    size_t slash = name.find_last_of("\\/");
-    if (slash != std::string::npos)
-        name.erase(0, slash + 1);
-    size_t dot = name.rfind('.');
-    if (dot != std::string::npos)
-        name.erase(dot);
-    return name;
-}
-
-namespace {
-
-constexpr UINT WM_ACTIVATE_LAST_POPUP = WM_APP + 0x3A1;
-
-// The window the application window hands the activation to: the topmost
-// visible and enabled window of this thread that it owns, directly or
-// through the main form (a modal form over the main form, or the main form
-// itself). GetLastActivePopup cannot tell: by the time the application
-// window hands over, it is itself the last active one.
-HWND TopOwnedWindow(HWND app) {
-    for (HWND h = GetTopWindow(nullptr); h != nullptr; h = GetWindow(h, GW_HWNDNEXT))
-        if (h != app && GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId() &&
-            IsWindowVisible(h) && IsWindowEnabled(h) && GetAncestor(h, GA_ROOTOWNER) == app)
-            return h;
-    return nullptr;
-}
-
-LRESULT CALLBACK ApplicationWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    switch (msg) {
-    case WM_SETFOCUS:
-        // Activated through its task-bar button or Alt+Tab: the form on top
-        // takes over once this activation is over.
-        PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
-        return 0;
-    case WM_ACTIVATE_LAST_POPUP:
-        // The form's dialog manager puts the focus back on the control that
-        // had it when the form lost the activation.
-        if (GetActiveWindow() == hwnd && !IsIconic(hwnd))
-            if (HWND top = TopOwnedWindow(hwnd))
-                SetActiveWindow(top);
-        return 0;
-    case WM_SYSCOMMAND: {
-        // The task-bar button and its menu. Served here because a modal form
-        // disables this window, and DefWindowProc ignores a disabled
-        // window's system commands.
-        switch (wParam & 0xFFF0) {
-        case SC_MINIMIZE:
-            ShowWindow(hwnd, SW_MINIMIZE);
-            return 0;
-        case SC_RESTORE:
-            ShowWindow(hwnd, SW_RESTORE);
-            return 0;
-        case SC_CLOSE:
-            SendMessageA(hwnd, WM_CLOSE, 0, 0);
-            return 0;
-        case SC_MAXIMIZE:
-            return 0;  // it has no maximise box: only its button is ever seen
-        default:
-            return DefWindowProcA(hwnd, msg, wParam, lParam);
-        }
-    }
-    case WM_SIZE:
-        // The forms go away with the minimised application window and come
-        // back when it is restored, however that is asked for (the task-bar
-        // button, its menu, "minimise all"); each form does the same for the
-        // forms it owns. Restored while still active (it kept the activation
-        // while minimised), it hands the activation over again.
-        if (wParam == SIZE_MINIMIZED) {
-            ShowOwnedPopups(hwnd, FALSE);
-        } else if (wParam == SIZE_RESTORED) {
-            ShowOwnedPopups(hwnd, TRUE);
-            // Then the modal forms opened while it was minimised, outermost
-            // first, since each needs its owner on screen.
-            std::vector<TForm*> waiting = ModalForms();
-            for (TForm* form : waiting)
-                SendMessageA(form->Handle(), WM_SHOW_WAITING, 0, 0);
-            if (GetActiveWindow() == hwnd)
-                PostMessageA(hwnd, WM_ACTIVATE_LAST_POPUP, 0, 0);
-        }
-        return 0;
-    case WM_CLOSE: {
-        // Close on the task-bar button: the main form's close box, on
-        // screen, so that whatever its close query asks is seen; with a
-        // modal form open that one is the form to answer first.
-        HWND main = Application().MainFormHandle;
-        if (main == nullptr)
-            return 0;
-        if (IsIconic(hwnd))
-            ShowWindow(hwnd, SW_RESTORE);
-        if (IsWindowEnabled(main))
-            PostMessageA(main, WM_SYSCOMMAND, SC_CLOSE, 0);
-        else if (HWND top = TopOwnedWindow(hwnd))
-            SetActiveWindow(top);
-        return 0;
-    }
-    default:
-        return DefWindowProcA(hwnd, msg, wParam, lParam);
-    }
-}
-
-}  // namespace
-
-HWND TApplication::Handle() {
-    static HWND window = [this] {
-        HINSTANCE instance = GetModuleHandleA(nullptr);
-        WNDCLASSA wc{};
-        wc.lpfnWndProc = ApplicationWindowProc;
-        wc.hInstance = instance;
-        wc.hIcon = LoadIconA(instance, "MAINICON");
-        if (wc.hIcon == nullptr)
-            wc.hIcon = LoadIconA(nullptr, IDI_APPLICATION);
-        wc.lpszClassName = "TApplicationWindow";
-        RegisterClassA(&wc);
-        // No size, in the middle of the screen: only its button is seen.
-        HWND h = CreateWindowExA(0, wc.lpszClassName, DisplayTitle().c_str(),
-                                 WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU |
-                                     WS_MINIMIZEBOX,
-                                 GetSystemMetrics(SM_CXSCREEN) / 2,
-                                 GetSystemMetrics(SM_CYSCREEN) / 2, 0, 0, nullptr, nullptr,
-                                 instance, nullptr);
-        if (h == nullptr)
-            RaiseLastOSError();
-        return h;
-    }();
-    return window;
-}
-
-HWND TApplication::ModalOwner() const {
-    const std::vector<TForm*>& modal = ModalForms();
-    if (!modal.empty())
-        return modal.back()->Handle();
-    if (MainFormHandle != nullptr && IsWindow(MainFormHandle))
-        return MainFormHandle;
-    return GetActiveWindow();
-}
-
-bool TApplication::HelpContext(int context) { return HelpCommand(HELP_CONTEXT, context); }
-
-bool TApplication::HelpCommand(unsigned command, std::uintptr_t data) {
-    if (OnHelp)
-        return OnHelp(command, data);
-    return HtmlHelpCommand(HelpFile, command, data);
-}
-
-int TApplication::ShowMessageBox(const TMessageBoxRequest& request) {
-    if (OnMessageBox)
-        return OnMessageBox(request);
-    if (request.ExceptionBox) {
-        MessageBoxA(ModalOwner(), request.Text.c_str(), request.Caption.c_str(),
-                    MB_OK | MB_ICONERROR);
-        return mrOk;
-    }
-    return ShowMessageForm(request);
-}
-
-void TApplication::ShowException(const std::exception& e) {
-    TMessageBoxRequest r;
-    r.Caption = DisplayTitle();
-    r.Text = e.what();
-    if (!r.Text.empty() && static_cast<unsigned char>(r.Text.back()) > '.')
-        r.Text += '.';
-    r.Type = TMsgDlgType::mtError;
-    r.Buttons = mbOK;
-    r.ExceptionBox = true;
-    ShowMessageBox(r);
-}
-
-void TApplication::HandleException() {
-    // Called at the edge of a window procedure: nothing may escape from here.
-    try {
-        try {
-            throw;
-        } catch (const std::exception& e) {
-            ShowException(e);
-        } catch (...) {
-            ShowException(std::runtime_error("Unknown exception"));
-        }
-    } catch (...) {
-    }
-}
-
-// ---- HTML help ----------------------------------------------------------------------
-
-bool HtmlHelpCommand(const std::string& helpFile, unsigned command, std::uintptr_t data) {
-    using HtmlHelpFn = HWND(WINAPI*)(HWND, LPCSTR, UINT, DWORD_PTR);
-    static HtmlHelpFn htmlHelp = [] {
-        HMODULE module = LoadLibraryA("hhctrl.ocx");
-        return module != nullptr
-                   ? reinterpret_cast<HtmlHelpFn>(
-                         reinterpret_cast<void*>(GetProcAddress(module, "HtmlHelpA")))
-                   : nullptr;
-    }();
-    if (htmlHelp == nullptr || helpFile.empty())
-        return false;
-    constexpr UINT HH_DISPLAY_TOC = 0x0001;
-    constexpr UINT HH_HELP_CONTEXT = 0x000F;
-    constexpr UINT HH_CLOSE_ALL = 0x0012;
-    HWND caller = GetActiveWindow();
-    switch (command) {
-    case HELP_CONTEXT:
-    case HELP_CONTEXTPOPUP:
-        return htmlHelp(caller, helpFile.c_str(), HH_HELP_CONTEXT, data) != nullptr;
-    case HELP_FINDER:
-    case HELP_CONTENTS:
-        return htmlHelp(caller, helpFile.c_str(), HH_DISPLAY_TOC, 0) != nullptr;
-    case HELP_QUIT:
-        htmlHelp(nullptr, nullptr, HH_CLOSE_ALL, 0);
-        return true;
-    default:
-        return false;
     }
 }

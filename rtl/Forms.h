@@ -1,6 +1,7 @@
 // A small form layer over Win32 dialogs: modal forms made from DIALOGEX
-// templates or built in code, their controls, the application object (title,
-// help routing, the default exception box) and the message-box seam.
+// templates or built in code. Their controls (StdCtrls, ComCtrls) and the
+// application object with the message-box seam (Application) are units of
+// their own, which this header brings along for the forms' users.
 //
 // A form's window exists from its construction until it is destroyed, hidden
 // while it is not shown, so that its controls can be filled before ShowModal
@@ -11,24 +12,16 @@
 
 #include <windows.h>
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Application.h"
 #include "Classes.h"
-
-// Modal results: what a button puts into its form's modal result.
-constexpr int mrNone = 0;
-constexpr int mrOk = 1;
-constexpr int mrCancel = 2;
-constexpr int mrAbort = 3;
-constexpr int mrRetry = 4;
-constexpr int mrIgnore = 5;
-constexpr int mrYes = 6;
-constexpr int mrNo = 7;
+#include "ComCtrls.h"
+#include "StdCtrls.h"
 
 // A form or control was used in a way the layer does not allow.
 class EInvalidOperation : public Exception {
@@ -38,161 +31,9 @@ public:
 
 using TCloseQueryEvent = std::function<void(TObject* sender, bool& canClose)>;
 
-class TForm;
-
-// One child window of a form, found by its dialog control id.
-class TControl : public TObject {
-public:
-    TControl(TForm* form, HWND handle);
-
-    HWND Handle() const { return FHandle; }
-    TForm* Form() const { return FForm; }
-    int Id() const;
-
-    std::string Text() const;
-    void SetText(const std::string& text);
-    bool Enabled() const;
-    void SetEnabled(bool value);
-    bool Visible() const;
-    void SetVisible(bool value);
-    // Focuses the control; on a form not yet shown the control becomes the
-    // one focused when the form appears.
-    void SetFocus();
-    bool Focused() const;
-    // The help context travels with the window (a DIALOGEX template sets it
-    // from the control's help id), so F1 and the title-bar help button find it.
-    int HelpContext() const;
-    void SetHelpContext(int context);
-
-protected:
-    friend class TForm;
-    // A WM_COMMAND notification (BN_CLICKED, LBN_SELCHANGE, ...) of this control.
-    virtual void Notify(WORD code);
-    // A WM_NOTIFY of this control.
-    virtual LRESULT NotifyEx(NMHDR* header);
-
-private:
-    TForm* FForm;
-    HWND FHandle;
-};
-
-// A push button. Pressing it (mouse, keyboard, Enter while it has the focus
-// or as the default button, Escape as the cancel button) sets the form's
-// modal result to the button's own value first and then runs OnClick.
-class TButton : public TControl {
-public:
-    TButton(TForm* form, HWND handle);
-    int ModalResult = mrNone;
-    TNotifyEvent OnClick;
-    // Presses the button as a person would; a disabled or hidden button does nothing.
-    void Click();
-
-protected:
-    void Notify(WORD code) override;
-};
-
-class TCheckBox : public TControl {
-public:
-    using TControl::TControl;
-    bool Checked() const;
-    // Changes the tick without running OnClick.
-    void SetChecked(bool value);
-    TNotifyEvent OnClick;
-
-protected:
-    void Notify(WORD code) override;
-};
-
-class TEdit : public TControl {
-public:
-    using TControl::TControl;
-};
-
-// A multi-line edit used as a log: lines are appended at the end, with no
-// limit on the length of the text (AddMemo lifts the edit control's own).
-class TMemo : public TControl {
-public:
-    using TControl::TControl;
-    void AddLine(const std::string& line);
-    int LineCount() const;
-    std::string Line(int index) const;
-};
-
-// A single-selection list box. Its lines keep the box's own order (sorted when
-// the box has LBS_SORT); searches are the box's exact-text search, which
-// ignores letter case.
-class TListBox : public TControl {
-public:
-    using TControl::TControl;
-    int Count() const;
-    std::string Item(int index) const;
-    int Add(const std::string& s);
-    // Replaces the text of a line in place: the line keeps its position even
-    // in a sorted box.
-    void SetItem(int index, const std::string& s);
-    void Delete(int index);
-    void Clear();
-    int ItemIndex() const;
-    void SetItemIndex(int index);
-    // Exact text search without regard to letter case; -1 when not found.
-    int IndexOf(const std::string& s) const;
-    void BeginUpdate();
-    void EndUpdate();
-    TNotifyEvent OnClick;     // the selection changed by the user
-    TNotifyEvent OnDblClick;
-
-protected:
-    void Notify(WORD code) override;
-};
-
-// A drop-down list (choice only) or drop-down combo box.
-class TComboBox : public TControl {
-public:
-    using TControl::TControl;
-    int Count() const;
-    std::string Item(int index) const;
-    int Add(const std::string& s);
-    void Clear();
-    int ItemIndex() const;
-    void SetItemIndex(int index);
-    int IndexOf(const std::string& s) const;
-    void BeginUpdate();
-    void EndUpdate();
-    TNotifyEvent OnChange;  // the user chose another item
-
-protected:
-    void Notify(WORD code) override;
-};
-
-// A tab control whose pages are groups of sibling controls: the controls of
-// the active page are shown, those of the others hidden.
-class TPageControl : public TControl {
-public:
-    using TControl::TControl;
-    int AddPage(const std::string& caption, const std::vector<TControl*>& controls = {});
-    int PageCount() const { return static_cast<int>(FPages.size()); }
-    int ActivePageIndex() const;
-    void SetActivePageIndex(int index);
-    TNotifyEvent OnChange;
-
-    // Alt and the letter a page's caption marks with "&" select that page as
-    // a click on its tab does; the focus, when it was on the page left, goes
-    // to the tabs. False (the key is left to the page's own controls) when no
-    // other page's caption marks the letter or the control is disabled.
-    bool SelectByAccelerator(char key);
-
-protected:
-    LRESULT NotifyEx(NMHDR* header) override;
-
-private:
-    void ShowPage(int index);
-    std::vector<std::vector<TControl*>> FPages;
-    std::vector<std::string> FCaptions;
-};
-
 // The base of every dialog. A form is made either from a DIALOGEX template in
 // a module's resources or in code, empty, to be filled with AddControl.
-class TForm : public TObject {
+class TForm : public TCustomForm {
 public:
     // From a template (its style must not hold WS_VISIBLE). Owner may be null:
     // the form is then owned by the form that shows it (ModalOwner).
@@ -206,7 +47,6 @@ public:
     TForm(const TForm&) = delete;
     TForm& operator=(const TForm&) = delete;
 
-    HWND Handle() const { return FHandle; }
     std::string Caption() const;
     void SetCaption(const std::string& caption);
     // Client area size in pixels.
@@ -218,11 +58,6 @@ public:
     // Opened while the program is minimised, the form stays hidden until the
     // program is restored, and then comes up with the activation.
     int ShowModal();
-    bool Modal() const { return FModal; }
-    bool Visible() const;
-    int ModalResult() const { return FModalResult; }
-    // A non-zero value closes a modal form once the current message is handled.
-    void SetModalResult(int value);
     // What the close box, Alt+F4 and the system menu do: a modal form ends
     // with mrCancel, any other is hidden (subject to the close query); the
     // form RunMainForm runs also ends that loop.
@@ -240,8 +75,6 @@ public:
     // goes anywhere else, the default button has the look again.
     void SetDefaultButton(TButton* button);
     void SetCancelButton(TButton* button);
-    TButton* DefaultButton() const { return FDefaultButton; }
-    TButton* CancelButton() const { return FCancelButton; }
 
     // The control of this form with that window, or null.
     TControl* FindControl(HWND handle) const;
@@ -258,6 +91,12 @@ public:
     // without a help context would get the topic of whatever control lies
     // under the pointer. True when the message was one of the two.
     bool HelpKey(const MSG& msg);
+
+    // One message taken from the queue by a loop that runs this form (its
+    // modal loop, RunMainForm's): F1 and the page tabs' Alt+letter first,
+    // then the dialog manager's keys; anything else is translated and
+    // dispatched.
+    void ProcessMessage(MSG& msg);
 
     // Routes a help request for a window of this form: the window's help
     // context, or that of its nearest parent with one, goes to the
@@ -303,8 +142,6 @@ protected:
     virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
 private:
-    friend class TControl;
-    friend class TButton;
     template <class T>
     T* Keep(std::unique_ptr<T> control) {
         T* raw = control.get();
@@ -319,89 +156,12 @@ private:
     void PlaceOnScreen();
     void FocusFirst();
     void Appear();
-    void FocusAwayFrom(HWND control);
-    void DefaultLookFollows(HWND focus);
-    static LRESULT CALLBACK PushButtonProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam,
-                                           UINT_PTR id, DWORD_PTR data);
     INT_PTR DialogMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-    HWND FHandle = nullptr;
     bool FExplicitOwner = false;
-    bool FModal = false;
     bool FPlaced = false;
     bool FWaitsForProgram = false;  // modal, hidden until the program is restored
-    int FModalResult = mrNone;
-    HWND FActiveControl = nullptr;
-    TButton* FDefaultButton = nullptr;
     TButton* FCancelButton = nullptr;
     std::vector<std::unique_ptr<TControl>> FControls;
 };
-
-// What a message box asks. Every message box of the program passes through
-// one function that a test can replace, so that no test blocks on a box.
-enum class TMsgDlgType { mtWarning, mtError, mtInformation, mtConfirmation };
-
-enum TMsgDlgBtn : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
-using TMsgDlgButtons = unsigned;
-
-struct TMessageBoxRequest {
-    std::string Caption;
-    std::string Text;
-    TMsgDlgType Type = TMsgDlgType::mtInformation;
-    TMsgDlgButtons Buttons = mbOK;
-    int HelpContext = 0;
-    bool ExceptionBox = false;  // the default exception box of the application
-};
-
-// Answers a message box with the modal result of the button chosen.
-using TMessageBoxHook = std::function<int(const TMessageBoxRequest&)>;
-
-// The help system: a WinHelp-style command (HELP_CONTEXT, HELP_FINDER, ...)
-// and its data; returns true when the request was served.
-using THelpHandler = std::function<bool(unsigned command, std::uintptr_t data)>;
-
-class TApplication {
-public:
-    // Shown on the default exception box; the program's file name when empty.
-    std::string Title;
-    // The compiled HTML help file that the default help handler opens.
-    std::string HelpFile;
-    // Replaces the help system (tests record the contexts asked for).
-    THelpHandler OnHelp;
-    // Replaces every message box (tests answer them).
-    TMessageBoxHook OnMessageBox;
-
-    std::string DisplayTitle() const;
-    // The application window, made on first use: shown (with no size) while
-    // RunMainForm runs, it owns the main form and so carries the title on the
-    // task-bar button and in Alt+Tab, while the form keeps its own caption.
-    // Activated from there, it hands the activation to the form last active;
-    // closed from there, it closes the main form as its close box does.
-    HWND Handle();
-    // The form RunMainForm runs, while it runs.
-    HWND MainFormHandle = nullptr;
-    // The owner of a message box or modal form shown now on this thread
-    // without one of its own: the form whose modal loop runs innermost, else
-    // the form RunMainForm runs, else the active window. The form that shows
-    // a box is always one of the first two: while a modal form is up, nothing
-    // else of the program takes input. The active window would not do, as it
-    // is null while another program is in front or this one is minimised.
-    HWND ModalOwner() const;
-    bool HelpContext(int context);
-    bool HelpCommand(unsigned command, std::uintptr_t data);
-    // Shows a message box through OnMessageBox or on screen; returns the
-    // modal result of the button chosen.
-    int ShowMessageBox(const TMessageBoxRequest& request);
-    // The default handler of an exception that escaped an event handler: a box
-    // captioned with the title, error icon, OK; a full stop is added to the
-    // message when its last character sorts after the full stop.
-    void ShowException(const std::exception& e);
-    void HandleException();  // for the exception being handled (catch block)
-};
-
-TApplication& Application();
-
-// Serves HELP_CONTEXT, HELP_CONTEXTPOPUP and HELP_FINDER from a compiled HTML
-// help file through HtmlHelpA, loaded from hhctrl.ocx on first use.
-bool HtmlHelpCommand(const std::string& helpFile, unsigned command, std::uintptr_t data);
