@@ -220,21 +220,59 @@ std::string TMemo::Line(int index) const {
     return text.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
-// ---- TListBox ---------------------------------------------------------------------
+// ---- TListControl, TListBox, TComboBox ------------------------------------------
 
-int TListBox::Count() const { return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0)); }
+int TListControl::Count() const {
+    return static_cast<int>(SendMessageA(Handle(), FMessages.Count, 0, 0));
+}
 
-std::string TListBox::Item(int index) const {
+std::string TListControl::Item(int index) const {
     std::string s;
-    if (!LineText(Handle(), LB_GETTEXTLEN, LB_GETTEXT, index, s))
+    if (!LineText(Handle(), FMessages.TextLength, FMessages.Text, index, s))
         throw EListError(Format("List index out of bounds (%d)", index));
     return s;
 }
 
-int TListBox::Add(const std::string& s) {
+int TListControl::Add(const std::string& s) {
     return static_cast<int>(
-        SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
+        SendMessageA(Handle(), FMessages.Add, 0, reinterpret_cast<LPARAM>(s.c_str())));
 }
+
+void TListControl::Clear() { SendMessageA(Handle(), FMessages.Reset, 0, 0); }
+
+int TListControl::ItemIndex() const {
+    return static_cast<int>(SendMessageA(Handle(), FMessages.GetSelection, 0, 0));
+}
+
+void TListControl::SetItemIndex(int index) {
+    SendMessageA(Handle(), FMessages.SetSelection, index, 0);
+}
+
+// LB_ERR and CB_ERR are both -1.
+int TListControl::IndexOf(const std::string& s) const {
+    LRESULT r = SendMessageA(Handle(), FMessages.FindExact, static_cast<WPARAM>(-1),
+                             reinterpret_cast<LPARAM>(s.c_str()));
+    return r == LB_ERR ? -1 : static_cast<int>(r);
+}
+
+void TListControl::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
+
+void TListControl::EndUpdate() {
+    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(Handle(), nullptr, TRUE);
+}
+
+namespace {
+const TListControl::TMessages ListBoxMessages = {LB_GETCOUNT,  LB_GETTEXTLEN, LB_GETTEXT,
+                                                 LB_ADDSTRING, LB_RESETCONTENT, LB_GETCURSEL,
+                                                 LB_SETCURSEL, LB_FINDSTRINGEXACT};
+const TListControl::TMessages ComboBoxMessages = {CB_GETCOUNT,  CB_GETLBTEXTLEN, CB_GETLBTEXT,
+                                                  CB_ADDSTRING, CB_RESETCONTENT, CB_GETCURSEL,
+                                                  CB_SETCURSEL, CB_FINDSTRINGEXACT};
+}  // namespace
+
+TListBox::TListBox(TCustomForm* form, HWND handle)
+    : TListControl(form, handle, ListBoxMessages) {}
 
 void TListBox::SetItem(int index, const std::string& s) {
     if (index < 0 || index >= Count())
@@ -251,27 +289,6 @@ void TListBox::Delete(int index) {
         throw EListError(Format("List index out of bounds (%d)", index));
 }
 
-void TListBox::Clear() { SendMessageA(Handle(), LB_RESETCONTENT, 0, 0); }
-
-int TListBox::ItemIndex() const {
-    return static_cast<int>(SendMessageA(Handle(), LB_GETCURSEL, 0, 0));
-}
-
-void TListBox::SetItemIndex(int index) { SendMessageA(Handle(), LB_SETCURSEL, index, 0); }
-
-int TListBox::IndexOf(const std::string& s) const {
-    LRESULT r = SendMessageA(Handle(), LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                             reinterpret_cast<LPARAM>(s.c_str()));
-    return r == LB_ERR ? -1 : static_cast<int>(r);
-}
-
-void TListBox::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
-
-void TListBox::EndUpdate() {
-    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Handle(), nullptr, TRUE);
-}
-
 void TListBox::Notify(WORD code) {
     if (code == LBN_SELCHANGE && OnClick)
         OnClick(this);
@@ -279,42 +296,8 @@ void TListBox::Notify(WORD code) {
         OnDblClick(this);
 }
 
-// ---- TComboBox -------------------------------------------------------------------
-
-int TComboBox::Count() const { return static_cast<int>(SendMessageA(Handle(), CB_GETCOUNT, 0, 0)); }
-
-std::string TComboBox::Item(int index) const {
-    std::string s;
-    if (!LineText(Handle(), CB_GETLBTEXTLEN, CB_GETLBTEXT, index, s))
-        throw EListError(Format("List index out of bounds (%d)", index));
-    return s;
-}
-
-int TComboBox::Add(const std::string& s) {
-    return static_cast<int>(
-        SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(s.c_str())));
-}
-
-void TComboBox::Clear() { SendMessageA(Handle(), CB_RESETCONTENT, 0, 0); }
-
-int TComboBox::ItemIndex() const {
-    return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0));
-}
-
-void TComboBox::SetItemIndex(int index) { SendMessageA(Handle(), CB_SETCURSEL, index, 0); }
-
-int TComboBox::IndexOf(const std::string& s) const {
-    LRESULT r = SendMessageA(Handle(), CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                             reinterpret_cast<LPARAM>(s.c_str()));
-    return r == CB_ERR ? -1 : static_cast<int>(r);
-}
-
-void TComboBox::BeginUpdate() { SendMessageA(Handle(), WM_SETREDRAW, FALSE, 0); }
-
-void TComboBox::EndUpdate() {
-    SendMessageA(Handle(), WM_SETREDRAW, TRUE, 0);
-    InvalidateRect(Handle(), nullptr, TRUE);
-}
+TComboBox::TComboBox(TCustomForm* form, HWND handle)
+    : TListControl(form, handle, ComboBoxMessages) {}
 
 void TComboBox::Notify(WORD code) {
     if (code == CBN_SELCHANGE && OnChange)

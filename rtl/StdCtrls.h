@@ -131,19 +131,12 @@ public:
     std::string Line(int index) const;
 };
 
-// A single-selection list box. Its lines keep the box's own order (sorted when
-// the box has LBS_SORT); searches are the box's exact-text search, which
-// ignores letter case.
-class TListBox : public TControl {
+// What list boxes and combo boxes share, each through its own messages.
+class TListControl : public TControl {
 public:
-    using TControl::TControl;
     int Count() const;
     std::string Item(int index) const;
     int Add(const std::string& s);
-    // Replaces the text of a line in place: the line keeps its position even
-    // in a sorted box.
-    void SetItem(int index, const std::string& s);
-    void Delete(int index);
     void Clear();
     int ItemIndex() const;
     void SetItemIndex(int index);
@@ -151,6 +144,30 @@ public:
     int IndexOf(const std::string& s) const;
     void BeginUpdate();
     void EndUpdate();
+
+    // Count, text length, text, add, reset, get and set the selection, find.
+    struct TMessages {
+        UINT Count, TextLength, Text, Add, Reset, GetSelection, SetSelection, FindExact;
+    };
+
+protected:
+    TListControl(TCustomForm* form, HWND handle, const TMessages& messages)
+        : TControl(form, handle), FMessages(messages) {}
+
+private:
+    const TMessages& FMessages;
+};
+
+// A single-selection list box. Its lines keep the box's own order (sorted when
+// the box has LBS_SORT); searches are the box's exact-text search, which
+// ignores letter case.
+class TListBox : public TListControl {
+public:
+    TListBox(TCustomForm* form, HWND handle);
+    // Replaces the text of a line in place: the line keeps its position even
+    // in a sorted box.
+    void SetItem(int index, const std::string& s);
+    void Delete(int index);
     TNotifyEvent OnClick;     // the selection changed by the user
     TNotifyEvent OnDblClick;
 
@@ -159,18 +176,9 @@ protected:
 };
 
 // A drop-down list (choice only) or drop-down combo box.
-class TComboBox : public TControl {
+class TComboBox : public TListControl {
 public:
-    using TControl::TControl;
-    int Count() const;
-    std::string Item(int index) const;
-    int Add(const std::string& s);
-    void Clear();
-    int ItemIndex() const;
-    void SetItemIndex(int index);
-    int IndexOf(const std::string& s) const;
-    void BeginUpdate();
-    void EndUpdate();
+    TComboBox(TCustomForm* form, HWND handle);
     TNotifyEvent OnChange;  // the user chose another item
 
 protected:
