@@ -4,28 +4,15 @@
 
 namespace {
 
-// Runs close, then puts the thread's last error back as it was.
-template <class F>
-void KeepingLastError(F close) {
-    const DWORD error = GetLastError();
-    close();
-    SetLastError(error);
-}
+// Puts the thread's last error back as it was when the guard was made.
+struct TKeepLastError {
+    const DWORD Error = GetLastError();
+    ~TKeepLastError() { SetLastError(Error); }
+};
 
 }  // namespace
 
-void TKernelHandleTraits::Close(Handle h) noexcept {
-    KeepingLastError([h] { CloseHandle(h); });
-}
-
-void TServiceHandleTraits::Close(Handle h) noexcept {
-    KeepingLastError([h] { CloseServiceHandle(h); });
-}
-
-void TRegKeyTraits::Close(Handle h) noexcept {
-    KeepingLastError([h] { RegCloseKey(h); });
-}
-
-void TLocalMemoryTraits::Close(Handle h) noexcept {
-    KeepingLastError([h] { LocalFree(h); });
-}
+void TKernelHandleTraits::Close(Handle h) noexcept { TKeepLastError keep; CloseHandle(h); }
+void TServiceHandleTraits::Close(Handle h) noexcept { TKeepLastError keep; CloseServiceHandle(h); }
+void TRegKeyTraits::Close(Handle h) noexcept { TKeepLastError keep; RegCloseKey(h); }
+void TLocalMemoryTraits::Close(Handle h) noexcept { TKeepLastError keep; LocalFree(h); }

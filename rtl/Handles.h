@@ -54,9 +54,15 @@ private:
 // Kernel objects: events, processes, threads, tokens, files. CreateFile's
 // "none" (INVALID_HANDLE_VALUE) and the others' (null) both mean none; the
 // pseudo-handle of the current process is never closed either.
-struct TKernelHandleTraits {
-    using Handle = void*;
+// Kinds whose "none" is null alone.
+template <class H>
+struct TNullIsNone {
+    using Handle = H;
     static Handle None() noexcept { return nullptr; }
+    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+};
+
+struct TKernelHandleTraits : TNullIsNone<void*> {
     static bool IsValid(Handle h) noexcept {
         return h != nullptr && h != reinterpret_cast<Handle>(-1);
     }
@@ -64,27 +70,18 @@ struct TKernelHandleTraits {
 };
 
 // Handles of the service control manager and its services.
-struct TServiceHandleTraits {
-    using Handle = SC_HANDLE__*;
-    static Handle None() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+struct TServiceHandleTraits : TNullIsNone<SC_HANDLE__*> {
     static void Close(Handle h) noexcept;  // CloseServiceHandle
 };
 
 // Registry keys opened or created by the program (never a predefined root).
-struct TRegKeyTraits {
-    using Handle = HKEY__*;
-    static Handle None() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+struct TRegKeyTraits : TNullIsNone<HKEY__*> {
     static void Close(Handle h) noexcept;  // RegCloseKey
 };
 
 // Memory that the system allocated with LocalAlloc for the caller (security
 // descriptors, FormatMessage's buffer).
-struct TLocalMemoryTraits {
-    using Handle = void*;
-    static Handle None() noexcept { return nullptr; }
-    static bool IsValid(Handle h) noexcept { return h != nullptr; }
+struct TLocalMemoryTraits : TNullIsNone<void*> {
     static void Close(Handle h) noexcept;  // LocalFree
 };
 
