@@ -13,12 +13,6 @@
 
 namespace {
 
-using TNtQueryObject = NTSTATUS(NTAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, PVOID, ULONG, PULONG);
-
-// Bound by name once, when the program starts.
-const TNtQueryObject NtQueryObjectProc = reinterpret_cast<TNtQueryObject>(
-    reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
-
 // Who may use the control event. A set event drops every watched object and
 // takes a new silent baseline, so whoever can set it can hide a start or a
 // stop: LocalSystem (the service itself) gets full access, the
@@ -103,8 +97,7 @@ bool ReadObjectPath(HANDLE object, std::wstring& path) {
     alignas(OBJECT_NAME_INFORMATION) unsigned char buffer[sizeof(OBJECT_NAME_INFORMATION) +
                                                         MAX_PATH * sizeof(WCHAR)];
     ULONG size = 0;
-    if (NtQueryObjectProc == nullptr ||
-        !NT_SUCCESS(NtQueryObjectProc(object, ObjectNameInformation, buffer, sizeof buffer, &size)))
+    if (!NT_SUCCESS(NtQueryObject(object, ObjectNameInformation, buffer, sizeof buffer, &size)))
         return false;
     const UNICODE_STRING& name = reinterpret_cast<OBJECT_NAME_INFORMATION*>(buffer)->Name;
     path.assign(name.Buffer != nullptr ? name.Buffer : L"", name.Length / sizeof(WCHAR));

@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr ULONG kSystemProcessInformation = 5;
 constexpr NTSTATUS kStatusInfoLengthMismatch = static_cast<NTSTATUS>(0xC0000004);
 constexpr std::size_t kFirstSnapshotSize = 65536;
 // Processes created up to this long before the previous scan's time are still
@@ -35,13 +34,6 @@ constexpr std::int64_t kCreateTimeTolerance = 10000;
 // call fails with ERROR_PARTIAL_COPY) is looked at again by the next scans,
 // as long as it is younger than this (30 s in 100 ns units).
 constexpr std::int64_t kPathRetryWindow = 30LL * 10000000;
-
-using TNtQuerySystemInformation = NTSTATUS(NTAPI*)(ULONG, PVOID, ULONG, PULONG);
-
-// Bound by name once, when the program starts.
-const TNtQuerySystemInformation NtQuerySystemInformationProc =
-    reinterpret_cast<TNtQuerySystemInformation>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
 
 std::string AnsiFromUnicode(const UNICODE_STRING& s) {
     return s.Buffer != nullptr ? AnsiFromWide(s.Buffer, static_cast<int>(s.Length / sizeof(WCHAR)))
@@ -59,8 +51,8 @@ std::uint64_t TakeProcessSnapshot(std::vector<ULONGLONG>& buffer) {
         size *= 2;
         buffer.assign(size / sizeof(ULONGLONG), 0);
         GetSystemTime(&scanTime);
-        status = NtQuerySystemInformationProc(kSystemProcessInformation, buffer.data(),
-                                              static_cast<ULONG>(size), nullptr);
+        status = NtQuerySystemInformation(SystemProcessInformation, buffer.data(),
+                                          static_cast<ULONG>(size), nullptr);
     } while (status == kStatusInfoLengthMismatch);
     if (status != 0)
         return 0;
@@ -86,14 +78,9 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
     WatchedProcesses = std::make_unique<TMonitoredProcessList>();
     WatchedServices = std::make_unique<TMonitoredServiceList>();
     WatchedServiceProcesses = std::make_unique<TMonitoredServiceProcessList>();
-    WaitSeconds = 10;
-    LastProcessScan = 0;
-    Loading = false;
-
     // What the steps below make is held by members, so a step that raises
     // leaves nothing behind: the destructor does not run for an object whose
     // constructor raised, but its members' destructors do.
-    ControlRequest = 0;
     StopEvent.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
     if (!StopEvent)
         RaiseLastOSError();
@@ -101,7 +88,6 @@ TKorrinThread::TKorrinThread(bool CreateSuspended) : TThread(true) {
 
     ConsoleHandler.Acquire();
     ConsoleHandler->SetOnShutdown([this](TObject* sender) { SystemShutdownRequested(sender); });
-    SystemShutdown = false;
 
     if (!CreateSuspended)
         Resume();
@@ -286,7 +272,7 @@ void TKorrinThread::SaveLastShutdownTime() {
 
 void TKorrinThread::DetectNewProcesses() {
     DebugTrace("Detecting new processes");
-    if (!Config || Config->RuntimeProcesses->Count() == 0 || NtQuerySystemInformationProc == nullptr)
+    if (!Config || Config->RuntimeProcesses->Count() == 0)
         return;
 
     std::vector<ULONGLONG> buffer;
