@@ -166,7 +166,7 @@ int TApplication::ShowMessageBox(const TMessageBoxRequest& request,
                                  int (*showForm)(const TMessageBoxRequest&)) {
     if (OnMessageBox)
         return OnMessageBox(request);
-    if (request.ExceptionBox) {
+    if (request.ExceptionBox || showForm == nullptr) {
         MessageBoxA(ModalOwner(), request.Text.c_str(), request.Caption.c_str(),
                     MB_OK | MB_ICONERROR);
         return mrOk;

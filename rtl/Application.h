@@ -66,7 +66,8 @@ public:
     // Shows a message box through OnMessageBox or on screen; returns the
     // modal result of the button chosen. On screen, the default exception box
     // is the system's message box; any other box is the form that showForm
-    // puts up (the dialogs' message form: that unit builds on this one).
+    // puts up (the dialogs' message form: that unit builds on this one), or,
+    // without one, the system's message box too.
     int ShowMessageBox(const TMessageBoxRequest& request,
                        int (*showForm)(const TMessageBoxRequest&) = nullptr);
     // The default exception box: the caption, the text with a full stop added
